@@ -1,0 +1,381 @@
+/*
+ * KestrelAPI.h - the public interface of KestrelAPI.
+ *
+ * KestrelAPI drives contactless card readers (ISO/IEC 14443 A/B, 13.56 MHz) and the cards
+ * in front of them, over a serial port, USB HID or TCP. This header is the whole interface:
+ * plain C functions, result codes, records and callback types. It is usable from C and C++.
+ *
+ * Read this first
+ * ---------------
+ * Sessions. CreateSession() returns a handle; ConnectReaderEx() attaches a reader to it;
+ *   every other function takes the handle first; DisconnectReader() and ReleaseSession()
+ *   end it. A null handle gives KESTREL_ERR_NO_SESSION, a pointer that is not a live session
+ *   (as far as the library can tell) KESTREL_ERR_INVALID_SESSION, a session without a reader
+ *   KESTREL_ERR_NO_READER.
+ *
+ * Threads. The library starts no threads and takes no locks. Every call blocks until the
+ *   reader has answered or a time-out has run out. Use one session from one thread at a
+ *   time; different sessions may be used from different threads at once.
+ *
+ * Buffers. A caller buffer always travels with its capacity. Where the library reports a
+ *   length back it takes a pointer: on entry it holds the capacity, on return the length.
+ *   The library never writes past the capacity; an answer that does not fit gives a result
+ *   code instead.
+ *
+ * Time-outs are in milliseconds. The default exchange time-out with the reader is 2000 ms.
+ *
+ * Results. Every function returns 0 on success or a result code (int32_t), except where its
+ *   description says otherwise. Codes fall into ranges by the layer that produced them:
+ *     1001-1998  serial line (and read/write failures of any interface)
+ *     3001-3998  USB
+ *     5001-5998, 6001-6998  link-protocol message tables (few are produced)
+ *     7001-7998  block framing between host and reader
+ *     8001-8998  API and card answers mapped from the reader's status byte
+ *     0xA001-0xAFFE  DESFire (0xA100 + card status, 0xA2xx the library's own)
+ *   Anything else is an operating-system error number passed through unchanged (errno on
+ *   POSIX, for example from a TCP connection), or -1. GetErrorText() gives an English text
+ *   for every code.
+ *
+ * Context words. Values the library only stores and hands back to the application (session
+ *   user data, log context, enumeration callback contexts) are uintptr_t: wide enough to hold
+ *   a pointer on every platform.
+ */
+#ifndef KESTREL_API_H
+#define KESTREL_API_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#define KESTREL_VERSION_MAJOR 1
+#define KESTREL_VERSION_MINOR 0
+#define KESTREL_VERSION_PATCH 0
+/* One number for compile-time feature tests: 0xMMmmpp. */
+#define KESTREL_VERSION \
+    ((KESTREL_VERSION_MAJOR << 16) | (KESTREL_VERSION_MINOR << 8) | KESTREL_VERSION_PATCH)
+
+/* Calling convention: __stdcall on 32-bit Windows, the platform default elsewhere. It
+ * stands on every function and every callback type. */
+#if defined(_WIN32) && !defined(_WIN64)
+#define KESTREL_CALL __stdcall
+#else
+#define KESTREL_CALL
+#endif
+
+#if defined(_WIN32)
+#if defined(KESTREL_BUILDING_LIBRARY)
+#define KESTREL_EXPORT __declspec(dllexport)
+#else
+#define KESTREL_EXPORT __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
+#define KESTREL_EXPORT __attribute__((visibility("default")))
+#else
+#define KESTREL_EXPORT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ------------------------------------------------------------------------------------------
+ * Constants
+ * ---------------------------------------------------------------------------------------- */
+
+/* Interface types for ConnectReaderEx(). */
+#define INTERFACE_RS232 1
+#define INTERFACE_USB 4
+#define INTERFACE_TCP 8
+
+/* Reader type that selects a reader with the RF-scan commands; any other value selects the
+ * standard reader. For USB readers the reader type is also the USB product id. */
+#define READER_TYPE_RFSCAN 4096
+
+/* MIFARE Classic key types. */
+#define KEY_TYPE_A 0x60
+#define KEY_TYPE_B 0x61
+
+/* ISO/IEC 14443-3 request codes. */
+#define REQUEST_CODE_IDLE 0x26 /* REQA: idle cards only */
+#define REQUEST_CODE_ALL 0x52  /* WUPA: idle and halted cards */
+
+/* Result codes. */
+#define KESTREL_OK 0
+
+/* Serial line (1001-1998). */
+#define KESTREL_ERR_RS232_INVALID_PORT 1002
+#define KESTREL_ERR_RS232_INVALID_BAUD_RATE 1003
+#define KESTREL_ERR_RS232_WRITE 1004
+#define KESTREL_ERR_RS232_READ 1005
+#define KESTREL_ERR_RS232_PARITY 1006
+#define KESTREL_ERR_RS232_FLUSH 1007
+#define KESTREL_ERR_RS232_OPEN 1008
+#define KESTREL_ERR_RS232_PORT_IN_USE 1009
+#define KESTREL_ERR_RS232_CONFIGURE 1010
+
+/* USB (3001-3998). */
+#define KESTREL_ERR_USB_NO_HID_NODE 3001
+#define KESTREL_ERR_USB_DEVICE_NOT_FOUND 3002
+#define KESTREL_ERR_USB_DEVICE_NOT_FOUND_2 3003
+#define KESTREL_ERR_USB_PARSED_DATA_CORRUPTED 3004
+#define KESTREL_ERR_USB_NO_DEVICE_INFO 3005
+
+/* Link-protocol message tables (5001-5998, 6001-6998). */
+#define KESTREL_ERR_LINK_WRONG_CRC_ALGORITHM 5001
+#define KESTREL_ERR_LINK_WRONG_NR_SIZE 5002
+#define KESTREL_ERR_LINK_BAD_RX_TIME 5003
+#define KESTREL_ERR_LINK_BAD_TX_TIME 5004
+#define KESTREL_ERR_LINK_NO_DLE 5020
+#define KESTREL_ERR_LINK_NO_STX 5021
+#define KESTREL_ERR_LINK_TOO_LONG_DATA 5022
+#define KESTREL_ERR_LINK_UNEXPECTED_DATA 5023
+#define KESTREL_ERR_LINK_PROTOCOL_OVERFLOW 5024 /* reader status -3 */
+#define KESTREL_ERR_LINK_CRC 5025               /* reader status -2 */
+#define KESTREL_ERR_TLP224_UNKNOWN_COMMAND 6001
+#define KESTREL_ERR_TLP224_DRIVER_LIMIT 6002
+#define KESTREL_ERR_TLP224_BAD_ARGUMENT 6003
+#define KESTREL_ERR_TLP224_PROTOCOL 6004
+#define KESTREL_ERR_TLP224_WRONG_ATTRIBUTE 6005
+#define KESTREL_ERR_TLP224_UNKNOWN_INSTRUCTION 6006
+#define KESTREL_ERR_TLP224_MESSAGE_TOO_LONG 6007
+#define KESTREL_ERR_TLP224_CANNOT_READ_CARD 6008
+#define KESTREL_ERR_TLP224_CARD_OFF 6009
+#define KESTREL_ERR_TLP224_CARD_WRONG_VOLTAGE 6010
+#define KESTREL_ERR_TLP224_PROTOCOL_NOT_APPLICABLE 6011
+#define KESTREL_ERR_TLP224_WRONG_LENGTH 6012
+#define KESTREL_ERR_TLP224_WRONG_PARAMETER_COUNT 6013
+#define KESTREL_ERR_TLP224_UNKNOWN_CARD 6014
+#define KESTREL_ERR_TLP224_CARD_MUTE 6015
+#define KESTREL_ERR_TLP224_CARD_PARITY 6016
+#define KESTREL_ERR_TLP224_CARD_PROCEDURE_BYTE 6017
+#define KESTREL_ERR_TLP224_TRANSFER_INTERRUPTED 6018
+#define KESTREL_ERR_TLP224_CARD_REMOVED 6019
+#define KESTREL_ERR_TLP224_INTERFERENCE 6020
+#define KESTREL_ERR_TLP224_NO_CARD 6021
+#define KESTREL_ERR_TLP224_CANNOT_READ_CARD_2 6022
+#define KESTREL_ERR_TLP224_TRANSFER_FAILED 6023
+#define KESTREL_ERR_TLP224_WRITE_FAILED 6024
+#define KESTREL_ERR_TLP224_RESPONSE_TOO_LONG 6025
+#define KESTREL_ERR_TLP224_READER_MUTE 6026
+#define KESTREL_ERR_TLP224_READER_STATUS 6027
+#define KESTREL_ERR_TLP224_NONFATAL 6028
+#define KESTREL_ERR_TLP224_CHAINING 6029
+#define KESTREL_ERR_WRONG_ANSWER_LENGTH 6030 /* a DESFire answer of the wrong length */
+#define KESTREL_ERR_TLP224_WRONG_NUMBER 6032
+#define KESTREL_ERR_TLP224_CRC 6033
+
+/* Block framing between host and reader (7001-7998). */
+#define KESTREL_ERR_FRAME_CRC 7001 /* wrong CRC or wrong sequence echo */
+#define KESTREL_ERR_FRAME_BAD_FRAME 7002
+#define KESTREL_ERR_FRAME_CARD_TIMEOUT 7003
+#define KESTREL_ERR_FRAME_COLLISION 7004
+#define KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT 7005 /* a reader answer of unexpected length */
+#define KESTREL_ERR_FRAME_RESPONSE_TOO_LONG 7006
+
+/* API and card answers (8001-8998). */
+#define KESTREL_ERR_NO_CARD 8001
+#define KESTREL_ERR_AUTH_NOT_ALLOWED 8002
+#define KESTREL_ERR_WRONG_CARD 8003
+#define KESTREL_ERR_AUTH_EXPECTED 8004
+#define KESTREL_ERR_CARD_BIT 8005
+#define KESTREL_ERR_CARD_BYTE 8006
+#define KESTREL_ERR_IDLE_STATE_CARD 8007
+#define KESTREL_ERR_WRITE_FAILED 8008 /* also: a reader status byte without a meaning */
+#define KESTREL_ERR_AFTER_POLLING 8009
+#define KESTREL_ERR_NO_SESSION 8010
+#define KESTREL_ERR_INVALID_SESSION 8011
+#define KESTREL_ERR_NO_DIRECTORY_KEYS 8012
+#define KESTREL_ERR_NOT_ENOUGH_MEMORY 8013
+#define KESTREL_ERR_INVALID_DIRECTORY_PLUGIN 8014
+#define KESTREL_ERR_NO_MAD 8015
+#define KESTREL_ERR_MAD_MONO_APPLICATION 8016
+#define KESTREL_ERR_APPLICATION_EXISTS 8017
+#define KESTREL_ERR_APPLICATION_NO_SECTORS 8018
+#define KESTREL_ERR_NO_UNUSED_SECTOR_KEYS 8019
+#define KESTREL_ERR_NO_APPLICATION_KEYS 8020
+#define KESTREL_ERR_NO_APPLICATIONS 8021
+#define KESTREL_ERR_READER_NOT_SUPPORTED 8022
+#define KESTREL_ERR_COMMAND_NOT_SUPPORTED 8023
+#define KESTREL_ERR_NO_READER_NAME 8024
+#define KESTREL_ERR_NO_READER_TYPE 8025
+#define KESTREL_ERR_NOT_CONNECTED 8026
+#define KESTREL_ERR_INTERFACE_NOT_SUPPORTED 8027
+#define KESTREL_ERR_INVALID_KEYS 8028
+#define KESTREL_ERR_NO_READER 8029
+#define KESTREL_ERR_VALUE_CORRUPTED 8030
+#define KESTREL_ERR_WRONG_PARAMETER 8031 /* bad argument, or an answer of unexpected size */
+#define KESTREL_ERR_NO_BUFFER 8032
+#define KESTREL_ERR_VALUE_ADDRESS_CORRUPTED 8033
+#define KESTREL_ERR_READING_TOO_MUCH 8034
+#define KESTREL_ERR_VALUE_ADDRESS_MISMATCH 8035
+#define KESTREL_ERR_UNKNOWN_COMMAND 8036
+#define KESTREL_ERR_UNKNOWN_CARD 8037
+#define KESTREL_ERR_READER_TIMEOUT 8038
+#define KESTREL_ERR_INVALID_DATA_ACL 8039
+#define KESTREL_ERR_INVALID_TRAILER_ACL 8040
+#define KESTREL_ERR_SOCKET 8041 /* the TCP peer closed the connection, or a send stalled */
+#define KESTREL_ERR_INVALID_SECTOR 8043
+#define KESTREL_ERR_OPERATION_ABORTED 8044
+#define KESTREL_ERR_ISO14443_4_NOT_SUPPORTED 8045
+#define KESTREL_ERR_ISO14443_4_FRAME_TOO_SMALL 8046
+#define KESTREL_ERR_BUFFER_SIZE 8047
+
+/* DESFire (0xA001-0xAFFE): 0xA100 + the card's status byte, and the library's own. */
+#define KESTREL_ERR_DF_CARD_STATUS_BASE 0xA100
+#define KESTREL_ERR_DF_NO_CHANGES 0xA10C
+#define KESTREL_ERR_DF_OUT_OF_EEPROM 0xA10E
+#define KESTREL_ERR_DF_ILLEGAL_COMMAND 0xA11C
+#define KESTREL_ERR_DF_INTEGRITY 0xA11E
+#define KESTREL_ERR_DF_NO_SUCH_KEY 0xA140
+#define KESTREL_ERR_DF_LENGTH 0xA17E
+#define KESTREL_ERR_DF_PERMISSION_DENIED 0xA19D
+#define KESTREL_ERR_DF_PARAMETER 0xA19E
+#define KESTREL_ERR_DF_APPLICATION_NOT_FOUND 0xA1A0
+#define KESTREL_ERR_DF_APPLICATION_INTEGRITY 0xA1A1
+#define KESTREL_ERR_DF_AUTHENTICATION 0xA1AE
+#define KESTREL_ERR_DF_ADDITIONAL_FRAME 0xA1AF
+#define KESTREL_ERR_DF_BOUNDARY 0xA1BE
+#define KESTREL_ERR_DF_PICC_INTEGRITY 0xA1C1
+#define KESTREL_ERR_DF_COMMAND_ABORTED 0xA1CA
+#define KESTREL_ERR_DF_PICC_DISABLED 0xA1CD
+#define KESTREL_ERR_DF_COUNT 0xA1CE
+#define KESTREL_ERR_DF_DUPLICATE 0xA1DE
+#define KESTREL_ERR_DF_EEPROM 0xA1EE
+#define KESTREL_ERR_DF_FILE_NOT_FOUND 0xA1F0
+#define KESTREL_ERR_DF_FILE_INTEGRITY 0xA1F1
+#define KESTREL_ERR_DF_NO_DESFIRE_SESSION 0xA201
+#define KESTREL_ERR_DF_NO_SESSION_KEY 0xA202
+#define KESTREL_ERR_DF_BAD_MAC 0xA203
+#define KESTREL_ERR_DF_BAD_COMMUNICATION_SETTINGS 0xA204
+#define KESTREL_ERR_DF_BAD_CRC 0xA205
+#define KESTREL_ERR_DF_BAD_OPERATION_ID 0xA206
+#define KESTREL_ERR_DF_UNKNOWN 0xA2FF
+
+/* ------------------------------------------------------------------------------------------
+ * Types
+ * ---------------------------------------------------------------------------------------- */
+
+/* A session handle. Opaque: only the library looks inside. */
+typedef struct KestrelSession KestrelSession;
+
+/* Frame log callback: called with every frame written to the reader (send log) or read
+ * from it (receive log), header and CRC included, before the library checks it. The frame
+ * memory is valid only during the call. */
+typedef void(KESTREL_CALL* LogMethod)(uintptr_t logContext, const uint8_t* frame, int32_t length);
+
+/* ------------------------------------------------------------------------------------------
+ * Sessions and connection
+ * ---------------------------------------------------------------------------------------- */
+
+/* Creates a disconnected session. reserved is ignored. Returns the handle, or NULL when
+ * memory runs out. */
+KESTREL_EXPORT KestrelSession* KESTREL_CALL CreateSession(uint32_t reserved);
+
+/* Disconnects the session and frees it; the handle is invalid afterwards. reserved is
+ * ignored. 0, or KESTREL_ERR_NO_SESSION / KESTREL_ERR_INVALID_SESSION. */
+KESTREL_EXPORT int32_t KESTREL_CALL ReleaseSession(KestrelSession* session, uint32_t reserved);
+
+/* Connects a reader: ConnectReaderEx() with param 115200. */
+KESTREL_EXPORT int32_t KESTREL_CALL ConnectReader(KestrelSession* session, int32_t interfaceType,
+                                                  const char* readerName, int32_t readerType);
+
+/* Connects a reader, first disconnecting whatever the session held. Nothing is sent to the
+ * reader while connecting.
+ *   interfaceType  INTERFACE_RS232, INTERFACE_USB or INTERFACE_TCP
+ *   readerName     RS232: "COMn" (the number after the first upper-case M) or a device path
+ *                  starting with '/'; TCP: "a.b.c.d:port" (dotted IPv4 address only)
+ *   readerType     READER_TYPE_RFSCAN or any other value for the standard reader
+ *   param          RS232: baud rate (0 selects 57600); TCP: ignored
+ * Returns 0, or the failure of building or opening the interface: KESTREL_ERR_NO_READER_NAME
+ * for a NULL name, KESTREL_ERR_INTERFACE_NOT_SUPPORTED, KESTREL_ERR_RS232_INVALID_PORT,
+ * KESTREL_ERR_RS232_OPEN, -1 for a TCP name without ':' or a connection not made within
+ * 2 seconds, an errno value such as ECONNREFUSED. When only the final open fails, the session
+ * keeps its reader objects: later calls fail in the interface until the next connect or
+ * DisconnectReader(). */
+KESTREL_EXPORT int32_t KESTREL_CALL ConnectReaderEx(KestrelSession* session, int32_t interfaceType,
+                                                    const char* readerName, int32_t readerType,
+                                                    uint32_t param);
+
+/* Closes the connection. 0, or KESTREL_ERR_NO_READER when nothing is connected. */
+KESTREL_EXPORT int32_t KESTREL_CALL DisconnectReader(KestrelSession* session);
+
+/* An application word kept with the session; needs no reader. */
+KESTREL_EXPORT int32_t KESTREL_CALL SetSessionFlags(KestrelSession* session, uint32_t flags);
+/* Reads the flags word. KESTREL_ERR_WRONG_PARAMETER for a NULL out pointer. */
+KESTREL_EXPORT int32_t KESTREL_CALL GetSessionFlags(KestrelSession* session, uint32_t* flags);
+
+/* An application word (wide enough for a pointer) kept with the session; needs a connected
+ * reader (KESTREL_ERR_NO_READER otherwise) and survives reconnects. */
+KESTREL_EXPORT int32_t KESTREL_CALL SetSessionUserData(KestrelSession* session, uintptr_t data);
+/* Reads the user data word. KESTREL_ERR_WRONG_PARAMETER for a NULL out pointer. */
+KESTREL_EXPORT int32_t KESTREL_CALL GetSessionUserData(KestrelSession* session, uintptr_t* data);
+
+/* Registers the frame log callbacks of the connected reader; either may be NULL. They are
+ * dropped by the next connect or disconnect. 0, or KESTREL_ERR_NO_READER. */
+KESTREL_EXPORT int32_t KESTREL_CALL RegisterLogMethods(KestrelSession* session,
+                                                       uintptr_t logContext, LogMethod sendLog,
+                                                       LogMethod receiveLog);
+
+/* ------------------------------------------------------------------------------------------
+ * Result texts
+ * ---------------------------------------------------------------------------------------- */
+
+/* An English text for any result code; never NULL. Texts of the library's own codes are
+ * constant. Operating-system texts (for codes outside the library's ranges) live in a
+ * buffer of the calling thread, valid until that thread's next such call; a code the
+ * system does not know gives "unknown error". */
+KESTREL_EXPORT const char* KESTREL_CALL GetErrorText(int32_t code);
+
+/* ------------------------------------------------------------------------------------------
+ * ISO/IEC 14443 Type A activation
+ *
+ * ATQA: the two answer bytes to a request, first byte low. SAK: the select acknowledge
+ * (bit 0x20: the card speaks ISO/IEC 14443-4). Serial: the four UID bytes of one cascade
+ * level. UID: up to 10 bytes, with its length byte passed by pointer.
+ * ---------------------------------------------------------------------------------------- */
+
+/* Sends WUPA (idle and halted cards answer). *atqa receives the answer. A reader answer that
+ * is not exactly 2 bytes gives KESTREL_ERR_WRONG_PARAMETER; no card gives KESTREL_ERR_NO_CARD. */
+KESTREL_EXPORT int32_t KESTREL_CALL REQUEST_ALL_CMD(KestrelSession* session, uint16_t* atqa);
+/* Sends REQA (idle cards only); otherwise as REQUEST_ALL_CMD(). */
+KESTREL_EXPORT int32_t KESTREL_CALL REQUEST_IDLE_CMD(KestrelSession* session, uint16_t* atqa);
+
+/* Anticollision of the first cascade level. knownBits: how many bits of serial[0..3] are
+ * already known (0 from a fresh request); serial (4 bytes) receives the card's serial. */
+KESTREL_EXPORT int32_t KESTREL_CALL ExecAnticol(KestrelSession* session, uint8_t knownBits,
+                                                uint8_t* serial);
+/* The same function as ExecAnticol(). */
+KESTREL_EXPORT int32_t KESTREL_CALL ANTICOLLISION_CMD(KestrelSession* session, uint8_t knownBits,
+                                                      uint8_t* serial);
+
+/* Selects the card with the 4-byte serial; *sak receives its SAK. Note the order: the SAK
+ * pointer comes before the serial. */
+KESTREL_EXPORT int32_t KESTREL_CALL SELECT_CMD(KestrelSession* session, uint8_t* sak,
+                                               const uint8_t* serial);
+
+/* Request, anticollision and select of an idle card in one reader command.
+ *   uid        receives the UID (up to 10 bytes)
+ *   uidLength  in: capacity of uid; out: the UID length
+ * atqa and sak may be NULL when not wanted. An answer whose UID does not fit the capacity
+ * gives KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT and leaves every output untouched. */
+KESTREL_EXPORT int32_t KESTREL_CALL SelectIdleCard(KestrelSession* session, uint8_t* uid,
+                                                   uint8_t* uidLength, uint16_t* atqa,
+                                                   uint8_t* sak);
+
+/* Wakes (also from halt) and selects the card whose UID is given (uidLength bytes, at most
+ * passed to the reader as given). atqa and sak may be NULL. */
+KESTREL_EXPORT int32_t KESTREL_CALL SelectWakeUpCard(KestrelSession* session, const uint8_t* uid,
+                                                     const uint8_t* uidLength, uint16_t* atqa,
+                                                     uint8_t* sak);
+
+/* Puts the selected card into the halt state. */
+KESTREL_EXPORT int32_t KESTREL_CALL HaltCard(KestrelSession* session);
+
+/* Switches the RF field off for a while and on again; every card returns to idle. The
+ * duration (low 16 bits used) is passed to the reader as it stands. */
+KESTREL_EXPORT int32_t KESTREL_CALL RfReset(KestrelSession* session, uint32_t duration);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KESTREL_API_H */

@@ -1,0 +1,57 @@
+// Serial-line transport: a reader on a COM port or a tty device.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "comm/comm_interface.h"
+
+namespace kestrel::platform {
+class SerialPort;
+}
+
+namespace kestrel::comm {
+
+// The COM port number in a reader name: the decimal number after the first upper-case 'M'
+// (leading blanks and one sign allowed, 0 without digits or without an 'M'), cut to a signed
+// 8-bit value. "COM3" gives 3, "com3" 0, "COM200" -56.
+int8_t PortNumberFromName(const char* name);
+
+// The tty device behind a COM port number on this platform: COM1-COM32 are /dev/ttyS0-31,
+// COM33-COM64 /dev/ttyUSB0-31, COM65-COM96 /dev/ttyACM0-31. Empty for any other number.
+std::string DevicePathForPort(int port);
+
+class Rs232Interface final : public CommInterface {
+public:
+    static constexpr uint32_t kDefaultBaudRate = 57600;
+
+    Rs232Interface();
+    ~Rs232Interface() override;
+
+    Result Open() override;
+    Result Close() override;
+    Result Purge() override;
+    Result Write(const uint8_t* buffer, uint32_t length, uint32_t* written,
+                 uint32_t timeOutMs) override;
+    Result Read(uint8_t* buffer, uint32_t length, uint32_t* read, uint32_t timeOutMs) override;
+    // Stored without a check; takes effect at the next Open. 0 selects 57600.
+    Result SetBaudRate(uint32_t baudRate) override;
+    // KESTREL_ERR_RS232_INVALID_PORT below 1; otherwise the low 8 bits are stored.
+    Result SetPort(int16_t port) override;
+    int16_t GetPort() const override;
+
+    // Use this device path instead of the one derived from the port number (a reader name
+    // that starts with '/': a pseudo-terminal, /dev/serial/by-id/..., a device node).
+    void SetDevicePath(std::string path);
+
+    uint32_t BaudRate() const { return baudRate_; }
+
+private:
+    int8_t port_ = 1;
+    uint32_t baudRate_ = 0;
+    std::string devicePath_;
+    std::unique_ptr<platform::SerialPort> line_;
+};
+
+}  // namespace kestrel::comm
