@@ -1,0 +1,14 @@
+// Operating-system texts for OS error numbers.
+#pragma once
+
+#include <cstddef>
+
+namespace kestrel::platform {
+
+// Writes the operating system's text for error number `code` into `out`, NUL-terminated
+// and cut to at most `capacity` - 1 characters; writes nothing when `capacity` is 0.
+// Returns false, leaving `out` holding an empty string (if it has room for one), when
+// the system has no text for `code`. Thread-safe.
+bool SystemMessage(int code, char* out, size_t capacity);
+
+}  // namespace kestrel::platform
