@@ -1,0 +1,137 @@
+// Serial-line transport over the platform's SerialPort.
+#include "comm/rs232_interface.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "platform/serial_port.h"
+
+namespace kestrel::comm {
+
+namespace {
+
+// Per-byte write time-out; the caller's time-out does not apply to serial writes.
+constexpr uint32_t kWriteTimeOutPerByteMs = 6000;
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+int8_t LowByteSigned(int32_t value) {
+    return static_cast<int8_t>(static_cast<uint8_t>(static_cast<uint32_t>(value) & 0xFFu));
+}
+
+}  // namespace
+
+int8_t PortNumberFromName(const char* name) {
+    if (name == nullptr) return 0;
+    while (*name != '\0' && *name != 'M') ++name;
+    if (*name == '\0') return 0;
+    const char* p = name + 1;
+    while (IsBlank(*p)) ++p;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    // Like atoi with a 32-bit int: a number out of range saturates at INT32_MAX or INT32_MIN
+    // before it is cut to 8 bits (so a huge port number gives -1, a huge negative one 0).
+    int64_t magnitude = 0;
+    const int64_t limit = negative ? -int64_t{INT32_MIN} : int64_t{INT32_MAX};
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        magnitude = magnitude * 10 + (*p - '0');
+        if (magnitude > limit) magnitude = limit;
+    }
+    const int64_t value = negative ? -magnitude : magnitude;
+    return LowByteSigned(static_cast<int32_t>(value));
+}
+
+std::string DevicePathForPort(int port) {
+    struct Range {
+        int first;
+        const char* prefix;
+    };
+    static constexpr Range kRanges[] = {{1, "/dev/ttyS"}, {33, "/dev/ttyUSB"}, {65, "/dev/ttyACM"}};
+    for (const Range& range : kRanges) {
+        if (port >= range.first && port < range.first + 32) {
+            return range.prefix + std::to_string(port - range.first);
+        }
+    }
+    return std::string();
+}
+
+Rs232Interface::Rs232Interface() = default;
+
+// Closes the line without restoring its settings (SerialPort's destructor); only Close does.
+Rs232Interface::~Rs232Interface() = default;
+
+Result Rs232Interface::Open() {
+    Close();
+    if (baudRate_ == 0) baudRate_ = kDefaultBaudRate;
+    const std::string path = devicePath_.empty() ? DevicePathForPort(port_) : devicePath_;
+    if (path.empty()) return KESTREL_ERR_RS232_OPEN;
+
+    auto line = std::make_unique<platform::SerialPort>();
+    switch (line->Open(path, baudRate_)) {
+        case platform::SerialPort::OpenStatus::kOk:
+            break;
+        case platform::SerialPort::OpenStatus::kCannotOpen:
+            return KESTREL_ERR_RS232_OPEN;
+        case platform::SerialPort::OpenStatus::kCannotConfigure:
+            return KESTREL_ERR_RS232_CONFIGURE;
+    }
+    if (!line->Purge()) {
+        line->Close();
+        return KESTREL_ERR_RS232_FLUSH;
+    }
+    line_ = std::move(line);
+    return 0;
+}
+
+Result Rs232Interface::Close() {
+    if (line_) {
+        line_->Close();
+        line_.reset();
+    }
+    return 0;
+}
+
+Result Rs232Interface::Purge() {
+    return line_ && line_->Purge() ? 0 : KESTREL_ERR_RS232_FLUSH;
+}
+
+Result Rs232Interface::Write(const uint8_t* buffer, uint32_t length, uint32_t* written,
+                             uint32_t /*timeOutMs*/) {
+    uint32_t count = 0;
+    const bool ok = line_ && (length == 0 || buffer != nullptr) &&
+                    line_->Write(buffer, length, &count, kWriteTimeOutPerByteMs);
+    if (written != nullptr) *written = count;
+    return ok ? 0 : KESTREL_ERR_RS232_WRITE;
+}
+
+Result Rs232Interface::Read(uint8_t* buffer, uint32_t length, uint32_t* read, uint32_t timeOutMs) {
+    uint32_t count = 0;
+    const bool ok = line_ && (length == 0 || buffer != nullptr) &&
+                    line_->Read(buffer, length, &count, timeOutMs);
+    if (read != nullptr) *read = count;
+    return ok ? 0 : KESTREL_ERR_RS232_READ;
+}
+
+Result Rs232Interface::SetBaudRate(uint32_t baudRate) {
+    baudRate_ = baudRate;
+    return 0;
+}
+
+Result Rs232Interface::SetPort(int16_t port) {
+    if (port < 1) return KESTREL_ERR_RS232_INVALID_PORT;
+    port_ = LowByteSigned(port);
+    return 0;
+}
+
+int16_t Rs232Interface::GetPort() const {
+    return port_;
+}
+
+void Rs232Interface::SetDevicePath(std::string path) {
+    devicePath_ = std::move(path);
+}
+
+}  // namespace kestrel::comm
