@@ -133,15 +133,17 @@ uint64_t TotalMs(uint32_t length, uint32_t perByteMs) {
 
 struct SerialPort::Impl {
     int fd = -1;
+    bool exclusive = false;  // this descriptor holds the exclusive claim
     bool saved = false;
     termios savedSettings{};
 
     // Gives up the exclusive claim and closes; Linux keeps the claim past close() while the
     // other side of a pseudo-terminal lives.
     void Release() {
-        ioctl(fd, TIOCNXCL);
+        if (exclusive) ioctl(fd, TIOCNXCL);
         ::close(fd);
         fd = -1;
+        exclusive = false;
         saved = false;
     }
 };
@@ -161,7 +163,7 @@ SerialPort::OpenStatus SerialPort::Open(const std::string& path, uint32_t baudRa
     if (fd < 0) return OpenStatus::kCannotOpen;
     impl_->fd = fd;
     // Later opens of the line fail as long as this one holds it; not every device supports it.
-    ioctl(fd, TIOCEXCL);
+    impl_->exclusive = ioctl(fd, TIOCEXCL) == 0;
 
     speed_t speed;
     termios settings;
