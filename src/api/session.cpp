@@ -5,7 +5,9 @@
 #include "link/block_framing_protocol.h"
 #include "reader/standard_reader.h"
 
-KestrelSession::~KestrelSession() { kestrel::api::Teardown(*this); }
+KestrelSession::~KestrelSession() {
+    kestrel::api::Teardown(*this);
+}
 
 namespace kestrel::api {
 namespace {

@@ -29,8 +29,11 @@ Result TcpInterface::SetBaudRate(uint32_t baudRate) {
         case 28800:
         case 38400:
         case 57600:
-        case 115200: baudRate_ = baudRate; return KESTREL_OK;
-        default: return KESTREL_ERR_RS232_INVALID_BAUD_RATE;
+        case 115200:
+            baudRate_ = baudRate;
+            return KESTREL_OK;
+        default:
+            return KESTREL_ERR_RS232_INVALID_BAUD_RATE;
     }
 }
 

@@ -14,7 +14,7 @@ class TcpSocket;
 namespace kestrel::comm {
 
 class TcpInterface final : public CommInterface {
-public:
+  public:
     // How long Open waits for the connection to be made, whatever the link time-outs are.
     static constexpr uint32_t kConnectTimeOutMs = 2000;
 
@@ -47,7 +47,7 @@ public:
     const std::string& Address() const { return address_; }
     uint16_t Port() const { return port_; }
 
-private:
+  private:
     std::unique_ptr<platform::TcpSocket> socket_;
     std::string address_;
     bool hasAddress_ = false;

@@ -14,22 +14,38 @@ Result BlockFramingProtocol::Reset() {
 
 Result BlockFramingProtocol::StatusMap(uint8_t status) {
     switch (static_cast<int8_t>(status)) {
-        case 0: return KESTREL_OK;
-        case -1: return KESTREL_ERR_NO_CARD;
-        case -2: return KESTREL_ERR_LINK_CRC;
-        case -3: return KESTREL_ERR_LINK_PROTOCOL_OVERFLOW;
-        case -4: return KESTREL_ERR_AUTH_NOT_ALLOWED;
-        case -5: return KESTREL_ERR_RS232_PARITY;
-        case -8: return KESTREL_ERR_WRONG_CARD;
-        case -10: return KESTREL_ERR_AUTH_EXPECTED;
-        case -11: return KESTREL_ERR_CARD_BIT;
-        case -12: return KESTREL_ERR_CARD_BYTE;
-        case -13: return KESTREL_ERR_IDLE_STATE_CARD;
-        case -20: return KESTREL_ERR_AFTER_POLLING;
-        case -21: return KESTREL_ERR_FRAME_BAD_FRAME;
-        case -22: return KESTREL_ERR_FRAME_CARD_TIMEOUT;
-        case -24: return KESTREL_ERR_FRAME_COLLISION;
-        default: return KESTREL_ERR_WRITE_FAILED;
+        case 0:
+            return KESTREL_OK;
+        case -1:
+            return KESTREL_ERR_NO_CARD;
+        case -2:
+            return KESTREL_ERR_LINK_CRC;
+        case -3:
+            return KESTREL_ERR_LINK_PROTOCOL_OVERFLOW;
+        case -4:
+            return KESTREL_ERR_AUTH_NOT_ALLOWED;
+        case -5:
+            return KESTREL_ERR_RS232_PARITY;
+        case -8:
+            return KESTREL_ERR_WRONG_CARD;
+        case -10:
+            return KESTREL_ERR_AUTH_EXPECTED;
+        case -11:
+            return KESTREL_ERR_CARD_BIT;
+        case -12:
+            return KESTREL_ERR_CARD_BYTE;
+        case -13:
+            return KESTREL_ERR_IDLE_STATE_CARD;
+        case -20:
+            return KESTREL_ERR_AFTER_POLLING;
+        case -21:
+            return KESTREL_ERR_FRAME_BAD_FRAME;
+        case -22:
+            return KESTREL_ERR_FRAME_CARD_TIMEOUT;
+        case -24:
+            return KESTREL_ERR_FRAME_COLLISION;
+        default:
+            return KESTREL_ERR_WRITE_FAILED;
     }
 }
 

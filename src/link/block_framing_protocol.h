@@ -14,7 +14,7 @@ namespace kestrel::link {
 // The CRC (CRC-16/MCRF4XX) covers every byte before it. The answer echoes the sequence byte
 // of the request it answers.
 class BlockFramingProtocol : public LinkProtocol {
-public:
+  public:
     static constexpr uint8_t kStartByte = 0xA5;
     static constexpr size_t kHeaderSize = 5;
     static constexpr size_t kCrcSize = 2;
@@ -38,13 +38,13 @@ public:
     // Maps the reader's status byte to a result code.
     static Result StatusMap(uint8_t status);
 
-protected:
+  protected:
     // Reads one whole answer frame (header, data, CRC) into `frame`. 0 or a failure code.
     virtual Result ReadResponse(std::vector<uint8_t>& frame);
 
     comm::CommInterface& comm_;
 
-private:
+  private:
     int32_t readTimeOut_ = kDefaultTimeOutMs;
     int32_t writeTimeOut_ = kDefaultTimeOutMs;
     uint8_t sequence_ = 0;

@@ -14,7 +14,7 @@ namespace kestrel::link {
 
 // Carries one ReaderCommand to the reader and its answer back.
 class LinkProtocol {
-public:
+  public:
     static constexpr int32_t kDefaultTimeOutMs = 2000;
 
     virtual ~LinkProtocol() = default;
@@ -42,13 +42,11 @@ public:
         receiveLog_ = receiveLog;
     }
 
-protected:
+  protected:
     void LogSent(const uint8_t* frame, size_t length) const { Log(sendLog_, frame, length); }
-    void LogReceived(const uint8_t* frame, size_t length) const {
-        Log(receiveLog_, frame, length);
-    }
+    void LogReceived(const uint8_t* frame, size_t length) const { Log(receiveLog_, frame, length); }
 
-private:
+  private:
     void Log(LogMethod method, const uint8_t* frame, size_t length) const {
         if (method != nullptr) method(logContext_, frame, static_cast<int32_t>(length));
     }

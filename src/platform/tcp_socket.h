@@ -8,9 +8,9 @@ namespace kestrel::platform {
 
 // Outcome of one send or receive call.
 struct SocketIo {
-    long count = 0;          // bytes moved; 0 from Receive: the peer closed the connection
-    int error = 0;           // OS error number when count < 0
-    bool wouldBlock = false; // the call failed only because it would have had to wait
+    long count = 0;           // bytes moved; 0 from Receive: the peer closed the connection
+    int error = 0;            // OS error number when count < 0
+    bool wouldBlock = false;  // the call failed only because it would have had to wait
 };
 
 // Parses a dotted-decimal IPv4 address (no name resolution). False when malformed.
@@ -20,7 +20,7 @@ bool ParseIPv4(const char* text, uint32_t* addressHostOrder);
 int InvalidAddressError();
 
 class TcpSocket {
-public:
+  public:
     TcpSocket() = default;
     ~TcpSocket();
     TcpSocket(const TcpSocket&) = delete;
@@ -48,7 +48,7 @@ public:
     // Shuts down the sending side and closes the socket.
     void Close();
 
-private:
+  private:
     bool Wait(bool forWriting, uint32_t timeOutMs);
 
     intptr_t handle_ = -1;

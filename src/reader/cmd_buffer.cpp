@@ -5,7 +5,9 @@
 
 namespace kestrel::reader {
 
-CmdBuffer::CmdBuffer() { Allocate(kStep); }
+CmdBuffer::CmdBuffer() {
+    Allocate(kStep);
+}
 
 void CmdBuffer::Allocate(uint32_t capacity) {
     data_.reset(new (std::nothrow) uint8_t[capacity]());
@@ -38,7 +40,9 @@ Result CmdBuffer::Reserve(uint32_t extra) {
     return KESTREL_OK;
 }
 
-Result CmdBuffer::AppendByte(uint8_t value) { return AppendBytes(&value, 1); }
+Result CmdBuffer::AppendByte(uint8_t value) {
+    return AppendBytes(&value, 1);
+}
 
 Result CmdBuffer::AppendWord(uint16_t value) {
     const uint8_t bytes[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};

@@ -13,7 +13,7 @@ namespace kestrel::reader {
 // KESTREL_ERR_READING_TOO_MUCH instead. When an allocation fails the buffer has no storage and
 // every operation reports KESTREL_ERR_NO_BUFFER.
 class CmdBuffer {
-public:
+  public:
     static constexpr uint32_t kStep = 512;
 
     CmdBuffer();
@@ -38,7 +38,7 @@ public:
     // Copies up to `count` bytes; running out first copies what is left and fails.
     Result ReadBytes(uint8_t* out, uint32_t count);
 
-private:
+  private:
     Result Reserve(uint32_t extra);
     void Allocate(uint32_t capacity);
 

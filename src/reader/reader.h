@@ -40,7 +40,7 @@ constexpr uint8_t kMaxActivateRepeat = 60;
 // answer passed its length check, whatever the reader's status, and never after a failed
 // exchange.
 class Reader {
-public:
+  public:
     // `link` belongs to the session and outlives the reader.
     explicit Reader(link::LinkProtocol& link);
     virtual ~Reader();
@@ -77,7 +77,8 @@ public:
     }
     // 17-22
     virtual Result RequestA(uint8_t /*requestCode*/, uint16_t* /*atqa*/) { return Unsupported(); }
-    virtual Result CascadeAnticollision(uint8_t /*first*/, uint8_t /*second*/, uint8_t* /*serial*/) {
+    virtual Result CascadeAnticollision(uint8_t /*first*/, uint8_t /*second*/,
+                                        uint8_t* /*serial*/) {
         return Unsupported();
     }
     virtual Result CascadeSelect(uint8_t /*first*/, const uint8_t* /*serial*/, uint8_t* /*sak*/) {
@@ -235,7 +236,7 @@ public:
     // The command object of the last exchange (its request stays in place after a failure).
     const ReaderCommand& Command() const { return *command_; }
 
-protected:
+  protected:
     static Result Unsupported() { return KESTREL_ERR_COMMAND_NOT_SUPPORTED; }
 
     // Starts a command: clears the command object and sets its code.

@@ -8,7 +8,7 @@
 namespace kestrel::reader {
 
 class ReaderCommand {
-public:
+  public:
     void SetCode(uint8_t code) { code_ = code; }
     uint8_t GetCode() const { return code_; }
     // The result code the link protocol derived from the reader's status byte.
@@ -40,7 +40,7 @@ public:
     Result GetWord(uint16_t* out) { return response_.ReadWord(out); }
     Result GetBytes(uint8_t* out, uint32_t count) { return response_.ReadBytes(out, count); }
 
-private:
+  private:
     Result Note(Result r) {
         if (r != KESTREL_OK && requestError_ == KESTREL_OK) requestError_ = r;
         return r;

@@ -125,8 +125,8 @@ Result StandardReader::ActivateIdle(uint8_t option, uint16_t* atqa, uint8_t* sak
     return command_->GetStatus();
 }
 
-Result StandardReader::ActivateIdleRetry(uint8_t option, uint16_t* atqa, uint8_t* sak,
-                                         uint8_t* uid, uint8_t* uidLength, uint8_t repeatFactor) {
+Result StandardReader::ActivateIdleRetry(uint8_t option, uint16_t* atqa, uint8_t* sak, uint8_t* uid,
+                                         uint8_t* uidLength, uint8_t repeatFactor) {
     if (repeatFactor == 0) return ActivateIdle(option, atqa, sak, uid, uidLength);
     if (repeatFactor > kMaxActivateRepeat) return KESTREL_ERR_WRONG_PARAMETER;
     // Each attempt must see the caller's capacity, not the length a failed attempt left.

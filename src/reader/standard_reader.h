@@ -8,7 +8,7 @@ namespace kestrel::reader {
 // The standard reader: ISO/IEC 14443 Type A activation and halt, RF reset and the card
 // time-out. Further command families are added to it as they are built.
 class StandardReader : public Reader {
-public:
+  public:
     using Reader::Reader;
 
     Result Request(uint8_t requestCode, uint16_t* atqa) override;
@@ -27,7 +27,7 @@ public:
     Result Halt() override;
     Result SetCardTimeOut(uint32_t timeOutMs) override;
 
-private:
+  private:
     Result RequestWith(uint8_t code, uint8_t requestCode, uint16_t* atqa);
     Result SerialCommand(uint8_t* serial);
     Result SakCommand(uint8_t* sak);
@@ -38,7 +38,7 @@ private:
 
 // A standard reader that also offers RF scanning (reader type READER_TYPE_RFSCAN).
 class DerivedReader final : public StandardReader {
-public:
+  public:
     using StandardReader::StandardReader;
 
     Result SetRFScanMode(uint8_t on) override;

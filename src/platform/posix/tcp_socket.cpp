@@ -1,13 +1,13 @@
 #include "platform/tcp_socket.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
 
 namespace kestrel::platform {
 namespace {
@@ -18,7 +18,9 @@ constexpr int kSendFlags = MSG_NOSIGNAL;  // a closed peer must not raise SIGPIP
 constexpr int kSendFlags = 0;
 #endif
 
-bool IsWouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+bool IsWouldBlock(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
 
 SocketIo FromCall(ssize_t n) {
     SocketIo io;
@@ -39,13 +41,21 @@ bool ParseIPv4(const char* text, uint32_t* addressHostOrder) {
     return true;
 }
 
-int InvalidAddressError() { return EINVAL; }
+int InvalidAddressError() {
+    return EINVAL;
+}
 
-int TcpSocket::WouldBlockError() { return EAGAIN; }
+int TcpSocket::WouldBlockError() {
+    return EAGAIN;
+}
 
-TcpSocket::~TcpSocket() { Close(); }
+TcpSocket::~TcpSocket() {
+    Close();
+}
 
-bool TcpSocket::IsOpen() const { return handle_ >= 0; }
+bool TcpSocket::IsOpen() const {
+    return handle_ >= 0;
+}
 
 int TcpSocket::Create() {
     Close();
@@ -112,9 +122,13 @@ SocketIo TcpSocket::Receive(uint8_t* data, size_t length) {
     return FromCall(n);
 }
 
-bool TcpSocket::WaitWritable(uint32_t timeOutMs) { return Wait(true, timeOutMs); }
+bool TcpSocket::WaitWritable(uint32_t timeOutMs) {
+    return Wait(true, timeOutMs);
+}
 
-bool TcpSocket::WaitReadable(uint32_t timeOutMs) { return Wait(false, timeOutMs); }
+bool TcpSocket::WaitReadable(uint32_t timeOutMs) {
+    return Wait(false, timeOutMs);
+}
 
 bool TcpSocket::Wait(bool forWriting, uint32_t timeOutMs) {
     pollfd entry{};
