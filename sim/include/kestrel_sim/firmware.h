@@ -1,0 +1,59 @@
+// The reader's firmware core: command codes dispatched through a table to their handlers.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "kestrel_sim/card.h"
+#include "kestrel_sim/field.h"
+
+namespace kestrel::sim {
+
+// Executes reader commands on the field. A command code with a handler in the table runs that
+// handler; any other code goes to the active card's HandleCommand; when no card takes it the
+// answer is status::kUnknownCommand. Not thread-safe (VirtualReader adds the lock).
+class Firmware {
+  public:
+    using Handler = std::function<Answer(Firmware& firmware, const Bytes& params)>;
+
+    // A firmware with the Type A commands of the core in its table and an empty field.
+    Firmware();
+    Firmware(const Firmware&) = delete;
+    Firmware& operator=(const Firmware&) = delete;
+
+    // Adds or replaces the handler of `code`; `name` appears in frame logs.
+    void RegisterCommand(uint8_t code, std::string name, Handler handler);
+    bool HasCommand(uint8_t code) const { return static_cast<bool>(table_[code].handler); }
+    // The registered name, "command 0xNN" for codes without a handler.
+    std::string CommandName(uint8_t code) const;
+
+    Answer Execute(uint8_t code, const Bytes& params);
+
+    Field& field() { return field_; }
+    const Field& field() const { return field_; }
+    // Last value of SetCardTimeOut (0x27); 0 until one arrives.
+    uint32_t CardTimeOut() const { return cardTimeOut_; }
+
+  private:
+    struct Entry {
+        std::string name;
+        Handler handler;
+    };
+
+    // The command handlers of the core.
+    Answer Request(const Bytes& params);
+    Answer Anticollision(int level, uint8_t knownBits, const uint8_t* serial);
+    Answer Select(int level, const uint8_t* serial);
+    Answer Activate(bool wakeUp, const Bytes* uid);
+    Answer Halt(const Bytes& params);
+    Answer RfReset(const Bytes& params);
+    Answer SetCardTimeOut(const Bytes& params);
+
+    std::array<Entry, 256> table_;
+    Field field_;
+    uint32_t cardTimeOut_ = 0;
+};
+
+}  // namespace kestrel::sim

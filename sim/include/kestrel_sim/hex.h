@@ -1,0 +1,19 @@
+// Hexadecimal text of byte strings.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrel::sim {
+
+// Upper-case hex; with `spaced` a blank between bytes ("A5 00 1D").
+std::string ToHex(const uint8_t* data, size_t length, bool spaced = false);
+std::string ToHex(const std::vector<uint8_t>& bytes, bool spaced = false);
+
+// Parses an even number of hex digits (either case, nothing else); nullopt otherwise.
+std::optional<std::vector<uint8_t>> ParseHex(const std::string& text);
+
+}  // namespace kestrel::sim
