@@ -10,7 +10,7 @@ namespace kestrel::comm {
 // Moves raw bytes with time-outs. It knows nothing about frames: the link protocol builds
 // and checks them. One session owns exactly one interface.
 class CommInterface {
-public:
+  public:
     virtual ~CommInterface() = default;
 
     virtual Result Open() = 0;

@@ -2,9 +2,11 @@
 #include "comm/rs232_interface.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
 
+#include "common/parse.h"
 #include "platform/serial_port.h"
 
 namespace kestrel::comm {
@@ -14,10 +16,6 @@ namespace {
 // Per-byte write time-out; the caller's time-out does not apply to serial writes.
 constexpr uint32_t kWriteTimeOutPerByteMs = 6000;
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 int8_t LowByteSigned(int32_t value) {
     return static_cast<int8_t>(static_cast<uint8_t>(static_cast<uint32_t>(value) & 0xFFu));
 }
@@ -26,22 +24,9 @@ int8_t LowByteSigned(int32_t value) {
 
 int8_t PortNumberFromName(const char* name) {
     if (name == nullptr) return 0;
-    while (*name != '\0' && *name != 'M') ++name;
-    if (*name == '\0') return 0;
-    const char* p = name + 1;
-    while (IsBlank(*p)) ++p;
-    const bool negative = *p == '-';
-    if (*p == '-' || *p == '+') ++p;
-    // Like atoi with a 32-bit int: a number out of range saturates at INT32_MAX or INT32_MIN
-    // before it is cut to 8 bits (so a huge port number gives -1, a huge negative one 0).
-    int64_t magnitude = 0;
-    const int64_t limit = negative ? -int64_t{INT32_MIN} : int64_t{INT32_MAX};
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        magnitude = magnitude * 10 + (*p - '0');
-        if (magnitude > limit) magnitude = limit;
-    }
-    const int64_t value = negative ? -magnitude : magnitude;
-    return LowByteSigned(static_cast<int32_t>(value));
+    const char* m = std::strchr(name, 'M');
+    // Like atoi with a 32-bit int, then cut to 8 bits: a huge number gives -1.
+    return m == nullptr ? 0 : LowByteSigned(ParseDecimal(m + 1));
 }
 
 std::string DevicePathForPort(int port) {

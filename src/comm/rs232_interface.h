@@ -23,7 +23,7 @@ int8_t PortNumberFromName(const char* name);
 std::string DevicePathForPort(int port);
 
 class Rs232Interface final : public CommInterface {
-public:
+  public:
     static constexpr uint32_t kDefaultBaudRate = 57600;
 
     Rs232Interface();
@@ -47,7 +47,7 @@ public:
 
     uint32_t BaudRate() const { return baudRate_; }
 
-private:
+  private:
     int8_t port_ = 1;
     uint32_t baudRate_ = 0;
     std::string devicePath_;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -206,6 +207,95 @@ TEST(Session, ExportsPassTheReaderResultThrough) {
     EXPECT_EQ(test::Bytes(known, known + 4), (test::Bytes{0xAA, 1, 2, 3}));
     EXPECT_TRUE(script->Done());
     ReleaseSession(s, 0);
+}
+
+// Every export that fills caller memory writes its outputs and not one byte beside them.
+TEST(Session, ExportsWriteOnlyTheirOutputs) {
+    constexpr uint8_t kGuard = 0xCC;
+    // One output area with guard bytes on both sides.
+    struct Guarded {
+        uint8_t before[8];
+        uint8_t area[16];
+        uint8_t after[8];
+    };
+    const struct {
+        const char* name;
+        test::Bytes answer;
+        size_t outputSize;  // bytes of `area` the export may write
+        std::function<int32_t(KestrelSession*, uint8_t*)> call;
+    } cases[] = {
+        {"REQUEST_ALL_CMD",
+         {0x44, 0x03},
+         2,
+         [](KestrelSession* s, uint8_t* out) {
+             return REQUEST_ALL_CMD(s, reinterpret_cast<uint16_t*>(out));
+         }},
+        {"REQUEST_IDLE_CMD",
+         {0x44, 0x03},
+         2,
+         [](KestrelSession* s, uint8_t* out) {
+             return REQUEST_IDLE_CMD(s, reinterpret_cast<uint16_t*>(out));
+         }},
+        {"ExecAnticol",
+         {1, 2, 3, 4, 5, 6},
+         4,
+         [](KestrelSession* s, uint8_t* out) { return ExecAnticol(s, 0, out); }},
+        {"SELECT_CMD",
+         {0x08, 0x09},
+         1,
+         [](KestrelSession* s, uint8_t* out) {
+             static const uint8_t serial[4] = {1, 2, 3, 4};
+             return SELECT_CMD(s, out, serial);
+         }},
+        {"SelectIdleCard uid",
+         {0x44, 0, 0, 7, 1, 2, 3, 4, 5, 6, 7},
+         7,
+         [](KestrelSession* s, uint8_t* out) {
+             uint8_t length = 7;
+             return SelectIdleCard(s, out, &length, nullptr, nullptr);
+         }},
+        {"SelectIdleCard length",
+         {0x44, 0, 0, 7, 1, 2, 3, 4, 5, 6, 7},
+         1,
+         [](KestrelSession* s, uint8_t* out) {
+             uint8_t uid[10];
+             *out = 10;
+             return SelectIdleCard(s, uid, out, nullptr, nullptr);
+         }},
+        {"SelectWakeUpCard",
+         {0x44, 0, 0x20, 7, 1, 2, 3, 4, 5, 6, 7},
+         3,
+         [](KestrelSession* s, uint8_t* out) {
+             static const uint8_t uid[7] = {1, 2, 3, 4, 5, 6, 7};
+             static const uint8_t length = 7;
+             return SelectWakeUpCard(s, uid, &length, reinterpret_cast<uint16_t*>(out), out + 2);
+         }},
+        {"GetSessionFlags",
+         {},
+         4,
+         [](KestrelSession* s, uint8_t* out) {
+             return GetSessionFlags(s, reinterpret_cast<uint32_t*>(out));
+         }},
+        {"GetSessionUserData",
+         {},
+         sizeof(uintptr_t),
+         [](KestrelSession* s, uint8_t* out) {
+             return GetSessionUserData(s, reinterpret_cast<uintptr_t*>(out));
+         }},
+    };
+    for (const auto& c : cases) {
+        KestrelSession* s = CreateSession(0);
+        ScriptedComm* script = ConnectScripted(s);
+        script->Answer(Frame(0, 0x00, c.answer));
+        alignas(8) Guarded g;
+        std::memset(&g, kGuard, sizeof g);
+        EXPECT_EQ(c.call(s, g.area), KESTREL_OK) << c.name;
+        for (uint8_t b : g.before) EXPECT_EQ(b, kGuard) << c.name;
+        for (uint8_t b : g.after) EXPECT_EQ(b, kGuard) << c.name;
+        for (size_t i = c.outputSize; i < sizeof g.area; ++i)
+            EXPECT_EQ(g.area[i], kGuard) << c.name;
+        ReleaseSession(s, 0);
+    }
 }
 
 }  // namespace

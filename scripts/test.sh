@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds the library, the virtual reader and every test with AddressSanitizer and
+# UndefinedBehaviorSanitizer, then runs all tests.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+cmake --preset asan
+cmake --build --preset asan -j "$(nproc)"
+ctest --preset asan -j 2
