@@ -81,7 +81,8 @@ extern "C" {
  * Constants
  * ---------------------------------------------------------------------------------------- */
 
-/* Interface types for ConnectReaderEx(). */
+/* Interface types for ConnectReaderEx(). USB HID readers are not available in this version:
+ * INTERFACE_USB gives KESTREL_ERR_INTERFACE_NOT_SUPPORTED. */
 #define INTERFACE_RS232 1
 #define INTERFACE_USB 4
 #define INTERFACE_TCP 8
