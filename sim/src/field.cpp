@@ -1,5 +1,7 @@
 #include "kestrel_sim/field.h"
 
+#include <algorithm>
+
 #include "kestrel_sim/hex.h"
 
 namespace kestrel::sim {
@@ -141,6 +143,7 @@ std::optional<uint16_t> Field::Request(bool wakeUp) {
 AnticollisionResult Field::Anticollision(int level, const std::array<uint8_t, 4>& serial,
                                          int knownBits) {
     AnticollisionResult result;
+    knownBits = std::clamp(knownBits, 0, iso14443a::kLevelBits);
     std::array<uint8_t, 4> first{};
     int firstDifference = iso14443a::kLevelBits;
     for (Slot& slot : slots_) {
@@ -166,13 +169,10 @@ AnticollisionResult Field::Anticollision(int level, const std::array<uint8_t, 4>
         }
         ++result.responders;
     }
-    if (result.responders == 1) {
-        result.serial = first;
-        result.validBits = iso14443a::kLevelBits;
-    } else if (result.responders > 1) {
-        for (int i = 0; i < firstDifference; ++i) SetBit(result.serial, i, Bit(first, i));
-        result.validBits = firstDifference;
-    }
+    if (result.responders == 0) return result;
+    result.collision = firstDifference < iso14443a::kLevelBits;
+    for (int i = 0; i < firstDifference; ++i) SetBit(result.serial, i, Bit(first, i));
+    result.validBits = firstDifference;
     return result;
 }
 

@@ -100,7 +100,7 @@ Answer Firmware::Anticollision(int level, uint8_t knownBits, const uint8_t* seri
     const AnticollisionResult result = field_.Anticollision(level, SerialFrom(serial), knownBits);
     if (result.responders == 0) return Status(status::kNoCard);
     Answer answer{status::kOk, Bytes(result.serial.begin(), result.serial.end())};
-    if (result.responders > 1) {
+    if (result.collision) {
         // The bits up to the first collision, then the number of those bits: a caller repeats
         // the command with validBits + 1 known bits and its choice of the colliding bit.
         answer.status = status::kCollision;
@@ -137,7 +137,7 @@ Answer Firmware::Activate(bool wakeUp, const Bytes* uid) {
                 const AnticollisionResult result = field_.Anticollision(level, serial, knownBits);
                 if (result.responders == 0) return Status(status::kNoCard);
                 serial = result.serial;
-                if (result.responders == 1) break;
+                if (!result.collision) break;
                 knownBits = result.validBits + 1;  // the colliding bit stays 0
             }
         }

@@ -71,8 +71,8 @@ void InProcessLink::Reconnect() {
 }
 
 void InProcessLink::Purge() {
-    queue_.clear();
-    connection_.Reset();
+    const Clock::time_point now = Clock::now();
+    while (!queue_.empty() && queue_.front().due <= now) queue_.pop_front();
 }
 
 void InProcessLink::LineQuiet() {

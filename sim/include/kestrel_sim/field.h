@@ -14,10 +14,13 @@ namespace kestrel::sim {
 
 struct AnticollisionResult {
     size_t responders = 0;  // cards that answered
-    // One responder: its four bytes of the level. Several: the bits they share, in front of
-    // the first bit on which they differ; the rest is 0.
+    // Answers that differ in a bit. Cards whose bytes of this level are equal (7- and 10-byte
+    // UIDs with the same first bytes) answer in unison: no collision.
+    bool collision = false;
+    // Without a collision the four bytes of the level. With one the bits the responders share,
+    // in front of the first bit on which they differ; the rest is 0.
     std::array<uint8_t, 4> serial{};
-    int validBits = 0;  // bits of `serial` that are valid (32 with one responder)
+    int validBits = 0;  // bits of `serial` that are valid (32 without a collision)
 };
 
 // The cards in the field and the ISO/IEC 14443-3 state machine of each. Every air operation

@@ -37,7 +37,8 @@ class InProcessLink {
     bool Connected() const { return connected_; }
     // Link up again with a fresh connection: queued answers and partial requests are gone.
     void Reconnect();
-    // Drops queued answer bytes and a partial request, as purging a serial port does.
+    // Drops the answer bytes that have arrived (are due), as purging a host's serial port does;
+    // answers still on their way and the reader's own state stay.
     void Purge();
     // The host has been quiet for a while: a partial request frame is given up.
     void LineQuiet();
