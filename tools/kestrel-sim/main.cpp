@@ -1,0 +1,366 @@
+// kestrel-sim: a virtual 13.56 MHz reader with Type A cards, served over TCP or a
+// pseudo-terminal. Lines on standard input change the cards in the field.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "kestrel_sim/card.h"
+#include "kestrel_sim/hex.h"
+#include "kestrel_sim/pty_server.h"
+#include "kestrel_sim/tcp_server.h"
+#include "kestrel_sim/virtual_reader.h"
+
+namespace {
+
+using kestrel::sim::Bytes;
+
+const char kUsage[] =
+    R"(Usage: kestrel-sim (--tcp HOST:PORT | --pty) [options]
+
+A virtual contactless reader (ISO/IEC 14443 Type A, 13.56 MHz) that speaks the reader's block
+frame protocol. Applications connect to it as to a network reader (--tcp) or a serial reader
+(--pty, through the printed /dev/pts path).
+
+Transport (exactly one):
+  --tcp HOST:PORT      listen on HOST:PORT; port 0 picks a free port. One client at a time;
+                       the next one is served after the first disconnects.
+  --pty                create a pseudo-terminal in raw mode.
+
+Options:
+  --card TYPE[:UIDHEX] put a card in the field (repeatable). Without --card the field holds
+                       one classic1k card with a random UID. TYPE is one of
+                         classic1k   4-byte UID, ATQA 0004, SAK 08
+                         classic4k   4-byte UID, ATQA 0002, SAK 18
+                         ultralight  7-byte UID, ATQA 0044, SAK 00
+                         desfire     7-byte UID, ATQA 0344, SAK 20
+                       Without a UID a random one of the right length is made (7-byte UIDs
+                       start with the manufacturer byte 04).
+  --seed N             seed for random UIDs (default: random).
+  --log                print every frame in both directions to standard error, as hex with
+                       the command name and the answer's status.
+  --no-stdin           do not read standard input; run until SIGINT or SIGTERM. For
+                       scripts that start the program in the background.
+  --help               print this text.
+
+Output: the first line on standard output says where the reader listens, exactly
+  listening on tcp HOST:PORT
+  listening on pty /dev/pts/N
+Then every command line on standard input gets exactly one line of answer:
+  add TYPE[:UIDHEX]    a card enters the field      -> added TYPE UID
+  remove UIDHEX        the card leaves the field    -> removed UID
+  list                 the cards and their states   -> N cards: TYPE UID STATE, ...
+  quit                 stop                         -> bye
+  help                 the list of commands
+Failures answer "error: " and what is wrong. The program stops on quit, at the end of
+standard input (unless --no-stdin), and on SIGINT or SIGTERM; exit status 0, or 2 for a
+bad command line, 1 when the transport cannot be set up.
+)";
+
+int gSignalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    const int savedErrno = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(gSignalPipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+struct Options {
+    bool tcp = false;
+    bool pty = false;
+    std::string host;
+    uint16_t port = 0;
+    std::vector<std::string> cards;
+    bool log = false;
+    bool noStdin = false;
+    bool seeded = false;
+    uint32_t seed = 0;
+    bool help = false;
+};
+
+bool ParsePort(const std::string& text, uint16_t* port) {
+    if (text.empty() || text.size() > 5) return false;
+    unsigned long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<unsigned long>(c - '0');
+    }
+    if (value > 65535) return false;
+    *port = static_cast<uint16_t>(value);
+    return true;
+}
+
+bool ParseHostPort(const std::string& text, std::string* host, uint16_t* port) {
+    std::string portText;
+    if (!text.empty() && text[0] == '[') {
+        const size_t close = text.find(']');
+        if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':') {
+            return false;
+        }
+        *host = text.substr(1, close - 1);
+        portText = text.substr(close + 2);
+    } else {
+        const size_t colon = text.rfind(':');
+        if (colon == std::string::npos) return false;
+        *host = text.substr(0, colon);
+        portText = text.substr(colon + 1);
+    }
+    return !host->empty() && ParsePort(portText, port);
+}
+
+bool ParseArguments(int argc, char** argv, Options* options, std::string* error) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string value;
+        bool hasValue = false;
+        const size_t equals = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+            arg = arg.substr(0, equals);
+            hasValue = true;
+        }
+        auto takeValue = [&](const char* what) {
+            if (hasValue) return true;
+            if (i + 1 >= argc) {
+                *error = arg + " needs " + what;
+                return false;
+            }
+            value = argv[++i];
+            return true;
+        };
+        auto noValue = [&] {
+            if (hasValue) *error = arg + " takes no value";
+            return !hasValue;
+        };
+        if (arg == "--help" || arg == "-h") {
+            if (!noValue()) return false;
+            options->help = true;
+        } else if (arg == "--tcp") {
+            if (!takeValue("HOST:PORT")) return false;
+            if (!ParseHostPort(value, &options->host, &options->port)) {
+                *error = "--tcp needs HOST:PORT with a port from 0 to 65535, not '" + value + "'";
+                return false;
+            }
+            options->tcp = true;
+        } else if (arg == "--pty") {
+            if (!noValue()) return false;
+            options->pty = true;
+        } else if (arg == "--card") {
+            if (!takeValue("TYPE[:UIDHEX]")) return false;
+            options->cards.push_back(value);
+        } else if (arg == "--seed") {
+            if (!takeValue("a number")) return false;
+            char* end = nullptr;
+            errno = 0;
+            const unsigned long seed = std::strtoul(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || errno != 0 || seed > 0xFFFFFFFFul) {
+                *error = "--seed needs a number from 0 to 4294967295, not '" + value + "'";
+                return false;
+            }
+            options->seeded = true;
+            options->seed = static_cast<uint32_t>(seed);
+        } else if (arg == "--log") {
+            if (!noValue()) return false;
+            options->log = true;
+        } else if (arg == "--no-stdin") {
+            if (!noValue()) return false;
+            options->noStdin = true;
+        } else {
+            *error = "unknown argument '" + arg + "'";
+            return false;
+        }
+    }
+    if (options->help) return true;
+    if (options->tcp == options->pty) {
+        *error = "choose exactly one of --tcp HOST:PORT and --pty";
+        return false;
+    }
+    return true;
+}
+
+void Reply(const std::string& line) {
+    std::fputs(line.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+std::string Describe(const kestrel::sim::CardInfo& card) {
+    return card.type + " " + kestrel::sim::ToHex(card.uid) + " " +
+           kestrel::sim::CardStateName(card.state);
+}
+
+// Handles one line of standard input; false when the program should stop.
+bool HandleLine(const std::string& rawLine, kestrel::sim::VirtualReader& reader,
+                std::mt19937& random) {
+    std::istringstream words(rawLine);
+    std::string verb;
+    std::string argument;
+    std::string extra;
+    words >> verb >> argument >> extra;
+    if (verb.empty()) return true;
+    if (!extra.empty()) {
+        Reply("error: '" + verb + "' takes at most one argument");
+        return true;
+    }
+    if (verb == "quit") {
+        Reply("bye");
+        return false;
+    }
+    if (verb == "help") {
+        Reply("commands: add TYPE[:UIDHEX], remove UIDHEX, list, quit");
+    } else if (verb == "list") {
+        const std::vector<kestrel::sim::CardInfo> cards = reader.ListCards();
+        std::string line = std::to_string(cards.size()) + (cards.size() == 1 ? " card" : " cards");
+        for (size_t i = 0; i < cards.size(); ++i) {
+            line += (i == 0 ? ": " : ", ") + Describe(cards[i]);
+        }
+        Reply(line);
+    } else if (verb == "add") {
+        if (argument.empty()) {
+            Reply("error: add needs TYPE or TYPE:UIDHEX");
+            return true;
+        }
+        std::string error;
+        std::unique_ptr<kestrel::sim::Card> card =
+            kestrel::sim::MakeCardFromSpec(argument, random, &error);
+        if (!card) {
+            Reply("error: " + error);
+            return true;
+        }
+        const std::string description = card->Type() + " " + kestrel::sim::ToHex(card->Uid());
+        if (!reader.AddCard(std::move(card), &error)) {
+            Reply("error: " + error);
+            return true;
+        }
+        Reply("added " + description);
+    } else if (verb == "remove") {
+        const std::optional<Bytes> uid = kestrel::sim::ParseHex(argument);
+        if (argument.empty() || !uid) {
+            Reply("error: remove needs the card's UID in hex");
+        } else if (!reader.RemoveCard(*uid)) {
+            Reply("error: no card with UID " + kestrel::sim::ToHex(*uid) + " in the field");
+        } else {
+            Reply("removed " + kestrel::sim::ToHex(*uid));
+        }
+    } else {
+        Reply("error: unknown command '" + verb + "' (add, remove, list, quit, help)");
+    }
+    return true;
+}
+
+// Reads command lines until quit, end of input or a signal.
+void RunCommandLoop(kestrel::sim::VirtualReader& reader, std::mt19937& random, bool readStdin) {
+    constexpr size_t kMaxLine = 4096;
+    std::string pending;
+    bool discarding = false;  // inside a line that was too long
+    for (;;) {
+        pollfd fds[2] = {{gSignalPipe[0], POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+        const int ready = ::poll(fds, readStdin ? 2 : 1, -1);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (fds[0].revents != 0) return;
+        if (!readStdin || fds[1].revents == 0) continue;
+        char buffer[1024];
+        const ssize_t received = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (received < 0 && errno == EINTR) continue;
+        if (received <= 0) {
+            if (!pending.empty() && !discarding) HandleLine(pending, reader, random);
+            return;
+        }
+        for (ssize_t i = 0; i < received; ++i) {
+            const char c = buffer[i];
+            if (c == '\n') {
+                if (discarding) {
+                    Reply("error: line longer than " + std::to_string(kMaxLine) + " characters");
+                } else if (!HandleLine(pending, reader, random)) {
+                    return;
+                }
+                pending.clear();
+                discarding = false;
+            } else if (c != '\r' && !discarding) {
+                pending.push_back(c);
+                if (pending.size() > kMaxLine) {
+                    pending.clear();
+                    discarding = true;
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    std::string error;
+    if (!ParseArguments(argc, argv, &options, &error)) {
+        std::fprintf(stderr, "kestrel-sim: %s\nTry 'kestrel-sim --help'.\n", error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+
+    std::mt19937 random(options.seeded ? options.seed : std::random_device{}());
+    kestrel::sim::VirtualReader reader;
+    if (options.cards.empty()) options.cards.push_back("classic1k");
+    for (const std::string& spec : options.cards) {
+        std::unique_ptr<kestrel::sim::Card> card =
+            kestrel::sim::MakeCardFromSpec(spec, random, &error);
+        if (!card || !reader.AddCard(std::move(card), &error)) {
+            std::fprintf(stderr, "kestrel-sim: --card %s: %s\n", spec.c_str(), error.c_str());
+            return 2;
+        }
+    }
+    if (options.log) {
+        reader.SetFrameLogger([](const kestrel::sim::FrameLogEntry& entry) {
+            std::fprintf(stderr, "%s\n", kestrel::sim::FormatLogEntry(entry).c_str());
+            std::fflush(stderr);
+        });
+    }
+
+    if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::perror("kestrel-sim: pipe");
+        return 1;
+    }
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    kestrel::sim::TcpServer tcp(reader);
+    kestrel::sim::PtyServer pty(reader);
+    if (options.tcp) {
+        if (!tcp.Start(options.host, options.port, &error)) {
+            std::fprintf(stderr, "kestrel-sim: %s\n", error.c_str());
+            return 1;
+        }
+        Reply("listening on tcp " + tcp.Address());
+    } else {
+        if (!pty.Start(&error)) {
+            std::fprintf(stderr, "kestrel-sim: %s\n", error.c_str());
+            return 1;
+        }
+        Reply("listening on pty " + pty.SlavePath());
+    }
+
+    RunCommandLoop(reader, random, !options.noStdin);
+    tcp.Stop();
+    pty.Stop();
+    return 0;
+}
