@@ -37,8 +37,8 @@ WaitResult Wait(int fd, short events, int wakeFd, int timeoutMs) {
         const nfds_t count = fd >= 0 ? 2 : 1;
         int wait = timeoutMs;
         if (timeoutMs >= 0) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            // Rounded up: a wait must not end before its deadline.
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
             wait = left.count() > 0 ? static_cast<int>(left.count()) : 0;
         }
         const int ready = ::poll(fds, count, wait);
@@ -47,7 +47,10 @@ WaitResult Wait(int fd, short events, int wakeFd, int timeoutMs) {
             return WaitResult::kError;
         }
         if (fds[0].revents != 0) return WaitResult::kWoken;
-        if (ready == 0) return WaitResult::kTimeout;
+        if (ready == 0) {
+            if (timeoutMs >= 0 && Clock::now() < deadline) continue;
+            return WaitResult::kTimeout;
+        }
         if (count == 2 && fds[1].revents != 0) return WaitResult::kReady;
     }
 }
