@@ -99,10 +99,13 @@ TEST_F(PtyServerTest, SplitAnswerArrivesInPieces) {
     ASSERT_GE(fd, 0);
     reader_.SplitNextAnswer(2, 150);
     ASSERT_TRUE(WriteAllTo(fd, EncodeFrame(1, command::kRfReset, Bytes{0x19, 0x00})));
-    const Bytes early = ReadFor(fd, 7, 60);
-    EXPECT_EQ(early.size(), 4u);
-    const Bytes rest = ReadFor(fd, 7 - early.size(), 2000);
-    EXPECT_EQ(test::Concat({early, rest}), EncodeFrame(1, status::kOk));
+    // The first piece, then nothing for a while (40 ms after its first byte), then the rest.
+    const Bytes first = ReadFor(fd, 1, 2000);
+    ASSERT_EQ(first.size(), 1u);
+    const Bytes piece = ReadFor(fd, 6, 40);
+    EXPECT_EQ(piece.size(), 3u);
+    const Bytes rest = ReadFor(fd, 6 - piece.size(), 2000);
+    EXPECT_EQ(test::Concat({first, piece, rest}), EncodeFrame(1, status::kOk));
     ::close(fd);
 }
 

@@ -1,0 +1,376 @@
+// The kestrel-sim program as a process: its first line, TCP and pty service, the field
+// commands on standard input, shutdown and command-line errors.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <optional>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kestrel_sim/codes.h"
+#include "kestrel_sim/hex.h"
+#include "sim_test_util.h"
+
+extern char** environ;
+
+namespace kestrel::sim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The program with pipes on its standard input, output and error. Killed if still running
+// when the test ends.
+class Program {
+  public:
+    Program() { ::signal(SIGPIPE, SIG_IGN); }
+    ~Program() {
+        CloseStdin();
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        for (int fd : {out_, err_}) {
+            if (fd >= 0) ::close(fd);
+        }
+    }
+
+    bool Start(const std::vector<std::string>& args) {
+        int in[2], out[2], err[2];
+        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 ||
+            ::pipe2(err, O_CLOEXEC) != 0) {
+            return false;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        std::vector<std::string> all = {KESTREL_SIM_PROGRAM};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& arg : all) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        const int spawned =
+            ::posix_spawn(&pid_, all[0].c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(in[0]);
+        ::close(out[1]);
+        ::close(err[1]);
+        in_ = in[1];
+        out_ = out[0];
+        err_ = err[0];
+        if (spawned != 0) pid_ = -1;
+        return spawned == 0;
+    }
+
+    bool WriteLine(const std::string& line) {
+        const std::string text = line + "\n";
+        return in_ >= 0 &&
+               ::write(in_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    }
+    void CloseStdin() {
+        if (in_ >= 0) ::close(in_);
+        in_ = -1;
+    }
+    std::optional<std::string> ReadLine(int timeoutMs = 5000) {
+        return ReadLineFrom(out_, outBuffer_, timeoutMs);
+    }
+    std::optional<std::string> ReadErrorLine(int timeoutMs = 5000) {
+        return ReadLineFrom(err_, errBuffer_, timeoutMs);
+    }
+    // Everything the program wrote to a stream until it closed it (at most `timeoutMs`).
+    std::string Drain(bool error, int timeoutMs = 5000) {
+        std::string text;
+        while (std::optional<std::string> line =
+                   error ? ReadErrorLine(timeoutMs) : ReadLine(timeoutMs)) {
+            text += *line + "\n";
+        }
+        return text + (error ? errBuffer_ : outBuffer_);
+    }
+    void Signal(int number) { ::kill(pid_, number); }
+    // The exit status, or 128 + signal; nullopt if it did not end in time.
+    std::optional<int> Wait(int timeoutMs = 5000) {
+        const Clock::time_point limit = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (Clock::now() < limit) {
+            int status = 0;
+            const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+            if (done == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return std::nullopt;
+    }
+
+  private:
+    static std::optional<std::string> ReadLineFrom(int fd, std::string& buffer, int timeoutMs) {
+        const Clock::time_point limit = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            const size_t newline = buffer.find('\n');
+            if (newline != std::string::npos) {
+                std::string line = buffer.substr(0, newline);
+                buffer.erase(0, newline + 1);
+                return line;
+            }
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(limit - Clock::now());
+            pollfd p{fd, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
+                return std::nullopt;
+            }
+            char chunk[256];
+            const ssize_t got = ::read(fd, chunk, sizeof chunk);
+            if (got <= 0) return std::nullopt;
+            buffer.append(chunk, static_cast<size_t>(got));
+        }
+    }
+
+    pid_t pid_ = -1;
+    int in_ = -1;
+    int out_ = -1;
+    int err_ = -1;
+    std::string outBuffer_;
+    std::string errBuffer_;
+};
+
+std::optional<uint16_t> TcpPort(const std::string& firstLine) {
+    std::smatch match;
+    static const std::regex kPattern(R"(listening on tcp 127\.0\.0\.1:(\d+))");
+    if (!std::regex_match(firstLine, match, kPattern)) return std::nullopt;
+    return static_cast<uint16_t>(std::stoi(match[1]));
+}
+
+int Connect(uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// ActivateIdle over a descriptor; the answer frame's data, or nullopt.
+std::optional<Bytes> ActivateIdle(int fd, uint8_t sequence) {
+    if (!test::WriteAllTo(fd, EncodeFrame(sequence, command::kActivateIdle, Bytes{0}))) {
+        return std::nullopt;
+    }
+    const std::vector<Frame> frames = test::DecodeAll(test::ReadFrame(fd, 3000));
+    if (frames.size() != 1 || frames[0].sequence != sequence || frames[0].code != status::kOk) {
+        return std::nullopt;
+    }
+    return frames[0].data;
+}
+
+TEST(KestrelSimProgram, DefaultCardOverTcpAndFieldCommands) {
+    Program program;
+    ASSERT_TRUE(program.Start({"--tcp", "127.0.0.1:0"}));
+    const std::optional<std::string> first = program.ReadLine();
+    ASSERT_TRUE(first);
+    const std::optional<uint16_t> port = TcpPort(*first);
+    ASSERT_TRUE(port) << *first;
+    const int fd = Connect(*port);
+    ASSERT_GE(fd, 0);
+
+    // One classic1k card: ATQA 0x0004, SAK 0x08, a 4-byte UID.
+    const std::optional<Bytes> answer = ActivateIdle(fd, 0);
+    ASSERT_TRUE(answer);
+    ASSERT_EQ(answer->size(), 8u);
+    EXPECT_EQ(Bytes(answer->begin(), answer->begin() + 4), (Bytes{0x04, 0x00, 0x08, 4}));
+    const std::string uid = ToHex(answer->data() + 4, 4);
+
+    ASSERT_TRUE(program.WriteLine("list"));
+    EXPECT_EQ(program.ReadLine(), "1 card: classic1k " + uid + " active");
+    ASSERT_TRUE(program.WriteLine("add ultralight:04A1B2C3D4E5F6"));
+    EXPECT_EQ(program.ReadLine(), "added ultralight 04A1B2C3D4E5F6");
+    ASSERT_TRUE(program.WriteLine("remove " + uid));
+    EXPECT_EQ(program.ReadLine(), "removed " + uid);
+    ASSERT_TRUE(program.WriteLine("list"));
+    EXPECT_EQ(program.ReadLine(), "1 card: ultralight 04A1B2C3D4E5F6 idle");
+
+    // The connection sees the new field.
+    const std::optional<Bytes> ultralight = ActivateIdle(fd, 1);
+    ASSERT_TRUE(ultralight);
+    EXPECT_EQ(*ultralight, (Bytes{0x44, 0x00, 0x00, 7, 0x04, 0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6}));
+    ::close(fd);
+
+    ASSERT_TRUE(program.WriteLine("quit"));
+    EXPECT_EQ(program.ReadLine(), "bye");
+    EXPECT_EQ(program.Wait(), 0);
+}
+
+struct LineCase {
+    const char* line;
+    const char* answerStart;
+};
+
+class ProgramLinesTest : public ::testing::TestWithParam<LineCase> {};
+
+TEST_P(ProgramLinesTest, AnswersOneLine) {
+    Program program;
+    ASSERT_TRUE(program.Start({"--tcp", "127.0.0.1:0", "--card", "classic4k:01020304"}));
+    ASSERT_TRUE(program.ReadLine());
+    ASSERT_TRUE(program.WriteLine(GetParam().line));
+    const std::optional<std::string> answer = program.ReadLine();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->rfind(GetParam().answerStart, 0), 0u) << *answer;
+    // Exactly one line: the next line belongs to the next command.
+    ASSERT_TRUE(program.WriteLine("list"));
+    const std::optional<std::string> list = program.ReadLine();
+    ASSERT_TRUE(list);
+    EXPECT_TRUE(std::regex_search(*list, std::regex(R"(^\d+ cards?(: |$))"))) << *list;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ProgramLinesTest,
+    ::testing::Values(LineCase{"add classic1k:0102", "error: classic1k needs a 4-byte UID"},
+                      LineCase{"add classic4k:01020304", "error: a card with UID 01020304"},
+                      LineCase{"add nfc:01020304", "error: unknown card type 'nfc'"},
+                      LineCase{"add", "error: add needs TYPE"},
+                      LineCase{"remove 0A0B0C0D", "error: no card with UID 0A0B0C0D"},
+                      LineCase{"remove xyz", "error: remove needs the card's UID in hex"},
+                      LineCase{"frobnicate", "error: unknown command 'frobnicate'"},
+                      LineCase{"add desfire", "added desfire 04"}, LineCase{"help", "commands: "}),
+    [](const auto& info) { return "line_" + std::to_string(info.index); });
+
+TEST(KestrelSimProgram, EndOfInputStops) {
+    Program program;
+    ASSERT_TRUE(program.Start({"--tcp", "127.0.0.1:0"}));
+    ASSERT_TRUE(program.ReadLine());
+    program.CloseStdin();
+    EXPECT_EQ(program.Wait(), 0);
+}
+
+class ProgramSignalTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(ProgramSignalTest, NoStdinServesUntilSignalled) {
+    Program program;
+    ASSERT_TRUE(program.Start({"--tcp", "127.0.0.1:0", "--no-stdin"}));
+    const std::optional<std::string> first = program.ReadLine();
+    ASSERT_TRUE(first);
+    program.CloseStdin();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(program.Wait(0));  // still running without input
+    const std::optional<uint16_t> port = TcpPort(*first);
+    ASSERT_TRUE(port);
+    const int fd = Connect(*port);
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(ActivateIdle(fd, 9));
+    ::close(fd);
+    program.Signal(GetParam());
+    EXPECT_EQ(program.Wait(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, ProgramSignalTest, ::testing::Values(SIGTERM, SIGINT),
+                         [](const auto& info) { return info.param == SIGTERM ? "term" : "int"; });
+
+TEST(KestrelSimProgram, PtyServesTheGivenCard) {
+    Program program;
+    ASSERT_TRUE(program.Start({"--pty", "--card", "desfire:04AABBCCDDEEFF"}));
+    const std::optional<std::string> first = program.ReadLine();
+    ASSERT_TRUE(first);
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(*first, match, std::regex(R"(listening on pty (/dev/pts/\d+))")))
+        << *first;
+    const int fd = ::open(match[1].str().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const std::optional<Bytes> answer = ActivateIdle(fd, 4);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(*answer, (Bytes{0x44, 0x03, 0x20, 7, 0x04, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}));
+    ::close(fd);
+    program.CloseStdin();
+    EXPECT_EQ(program.Wait(), 0);
+}
+
+TEST(KestrelSimProgram, LogShowsFramesOnStandardError) {
+    Program program;
+    ASSERT_TRUE(program.Start({"--tcp", "127.0.0.1:0", "--log", "--card", "classic1k:0A0B0C0D"}));
+    const std::optional<std::string> first = program.ReadLine();
+    ASSERT_TRUE(first);
+    const int fd = Connect(TcpPort(*first).value_or(0));
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(test::WriteAllTo(fd, EncodeFrame(0, command::kHalt)));
+    ASSERT_EQ(test::ReadFrame(fd, 3000).size(), 7u);
+    ::close(fd);
+    EXPECT_EQ(program.ReadErrorLine(), "-> A5 00 1D 00 00 F2 86  Halt");
+    EXPECT_EQ(program.ReadErrorLine(),
+              "<- " + ToHex(EncodeFrame(0, status::kNoCard), true) + "  Halt: no card");
+    program.CloseStdin();
+    EXPECT_EQ(program.Wait(), 0);
+}
+
+TEST(KestrelSimProgram, HelpNamesEveryOptionAndCommand) {
+    Program program;
+    ASSERT_TRUE(program.Start({"--help"}));
+    const std::string text = program.Drain(false);
+    EXPECT_EQ(program.Wait(), 0);
+    for (const char* word :
+         {"--tcp HOST:PORT", "--pty", "--card TYPE[:UIDHEX]", "--log", "--no-stdin", "--seed",
+          "classic1k", "classic4k", "ultralight", "desfire", "add TYPE[:UIDHEX]", "remove UIDHEX",
+          "list", "quit", "listening on tcp HOST:PORT", "listening on pty /dev/pts/N"}) {
+        EXPECT_NE(text.find(word), std::string::npos) << word;
+    }
+}
+
+class ProgramArgumentsTest : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(ProgramArgumentsTest, BadCommandLineExitsWithTwo) {
+    Program program;
+    ASSERT_TRUE(program.Start(GetParam()));
+    program.CloseStdin();
+    const std::string out = program.Drain(false);
+    const std::string err = program.Drain(true);
+    EXPECT_EQ(program.Wait(), 2);
+    EXPECT_TRUE(out.empty()) << out;
+    EXPECT_EQ(err.rfind("kestrel-sim: ", 0), 0u) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, ProgramArgumentsTest,
+    ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"--tcp", "127.0.0.1"},
+                      std::vector<std::string>{"--tcp", "127.0.0.1:65536"},
+                      std::vector<std::string>{"--tcp"},
+                      std::vector<std::string>{"--pty", "--tcp", "127.0.0.1:0"},
+                      std::vector<std::string>{"--pty", "--card", "bogus"},
+                      std::vector<std::string>{"--pty", "--card", "classic1k:01"},
+                      std::vector<std::string>{"--pty", "--card", "ultralight:0A0B0C0D"},
+                      std::vector<std::string>{"--pty", "--card", "classic1k:01020304", "--card",
+                                               "classic4k:01020304"},
+                      std::vector<std::string>{"--pty", "--seed", "x"},
+                      std::vector<std::string>{"--pty", "--log=yes"},
+                      std::vector<std::string>{"--frob"}),
+    [](const auto& info) { return "args_" + std::to_string(info.index); });
+
+TEST(KestrelSimProgram, SeedMakesTheSameUids) {
+    std::string lists[2];
+    for (std::string& list : lists) {
+        Program program;
+        ASSERT_TRUE(program.Start({"--tcp", "127.0.0.1:0", "--seed", "42", "--card", "classic1k",
+                                   "--card", "ultralight"}));
+        ASSERT_TRUE(program.ReadLine());
+        ASSERT_TRUE(program.WriteLine("list"));
+        list = program.ReadLine().value_or("");
+        program.CloseStdin();
+        EXPECT_EQ(program.Wait(), 0);
+    }
+    EXPECT_EQ(lists[0], lists[1]);
+    EXPECT_EQ(lists[0].rfind("2 cards: classic1k ", 0), 0u) << lists[0];
+}
+
+}  // namespace
+}  // namespace kestrel::sim
