@@ -16,9 +16,20 @@ enum CommandCode : uint8_t {
     kCmdRequest = 0x11,
     kCmdAnticollision = 0x12,
     kCmdSelect = 0x13,
+    kCmdPcd14 = 0x14,
+    kCmdPcd15 = 0x15,
+    kCmdPcd17 = 0x17,
+    kCmdAuthenticate = 0x18,
+    kCmdMifareRead = 0x19,
+    kCmdMifareWrite = 0x1A,
+    kCmdValueOperation = 0x1B,
+    kCmdPcd1C = 0x1C,
     kCmdHalt = 0x1D,
+    kCmdWritePage = 0x1E,
+    kCmdWriteData = 0x1F,
     kCmdRfReset = 0x20,
     kCmdSetCardTimeOut = 0x27,
+    kCmdReadData = 0x28,
     kCmdRequestA = 0x40,
     kCmdCascadeAnticollision = 0x41,
     kCmdCascadeSelect = 0x42,
@@ -33,6 +44,14 @@ enum CommandCode : uint8_t {
 constexpr uint8_t kMaxUidLength = 10;
 // Highest repeat factor ActivateIdleRetry accepts; each unit is five attempts.
 constexpr uint8_t kMaxActivateRepeat = 60;
+
+// MIFARE Classic: a key, its coded form sent with each authentication, a block, a serial.
+constexpr uint32_t kKeyLength = 6;
+constexpr uint32_t kCodedKeyLength = 12;
+constexpr uint32_t kMifareBlockSize = 16;
+constexpr uint32_t kMifareSerialLength = 4;
+// Ultralight page write: one page of four bytes.
+constexpr uint32_t kPageSize = 4;
 
 // The abstract reader. Every slot returns KESTREL_ERR_COMMAND_NOT_SUPPORTED without any
 // traffic unless a reader class overrides it; the declaration order is the order of the
@@ -55,7 +74,9 @@ class Reader {
         return Unsupported();
     }
     virtual Result Select(const uint8_t* /*serial*/, uint8_t* /*sak*/) { return Unsupported(); }
-    virtual Result CodeKey(const uint8_t* /*key*/, uint8_t* /*codedKey*/) { return Unsupported(); }
+    // Host only, kept by every reader class: turns the six key bytes into the twelve bytes
+    // that Authenticate carries. KESTREL_ERR_WRONG_PARAMETER for a null pointer, else 0.
+    virtual Result CodeKey(const uint8_t* key, uint8_t* codedKey);
     virtual Result Authenticate(uint8_t /*keyType*/, const uint8_t* /*serial*/,
                                 const uint8_t* /*codedKey*/, uint8_t /*block*/) {
         return Unsupported();

@@ -155,6 +155,116 @@ Result StandardReader::ActivateWakeUp(uint8_t option, uint16_t* atqa, uint8_t* s
     return command_->GetStatus();
 }
 
+Result StandardReader::Authenticate(uint8_t keyType, const uint8_t* serial, const uint8_t* codedKey,
+                                    uint8_t block) {
+    if (serial == nullptr || codedKey == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
+    ReaderCommand& cmd = Begin(kCmdAuthenticate);
+    cmd.PutByte(keyType);
+    cmd.PutBytes(serial, kMifareSerialLength);
+    cmd.PutBytes(codedKey, kCodedKeyLength);
+    cmd.PutByte(block);
+    return Finish();
+}
+
+Result StandardReader::MifareRead(uint8_t block, uint8_t* data) {
+    if (data == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
+    Begin(kCmdMifareRead).PutByte(block);
+    if (Result r = Exchange(); r != KESTREL_OK) return r;
+    // Never read past the answer: a block that did not arrive whole is not copied at all.
+    if (command_->ResponseSize() < kMifareBlockSize) return ShortAnswer();
+    std::memcpy(data, command_->ResponseData(), kMifareBlockSize);
+    return command_->GetStatus();
+}
+
+Result StandardReader::MifareWrite(uint8_t block, const uint8_t* data) {
+    if (data == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
+    ReaderCommand& cmd = Begin(kCmdMifareWrite);
+    cmd.PutByte(block);
+    cmd.PutBytes(data, kMifareBlockSize);
+    return Finish();
+}
+
+Result StandardReader::ValueOperation(uint8_t operation, uint8_t block, const uint8_t* value,
+                                      uint8_t transferBlock) {
+    if (value == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
+    ReaderCommand& cmd = Begin(kCmdValueOperation);
+    cmd.PutByte(operation);
+    cmd.PutByte(block);
+    cmd.PutBytes(value, 4);
+    cmd.PutByte(transferBlock);
+    return Finish();
+}
+
+Result StandardReader::PcdCommand14(uint8_t first, uint8_t second, uint8_t third) {
+    ReaderCommand& cmd = Begin(kCmdPcd14);
+    cmd.PutByte(first);
+    cmd.PutByte(second);
+    cmd.PutByte(third);
+    return Finish();
+}
+
+Result StandardReader::PcdCommand15(uint8_t first, const uint8_t* serial, uint8_t second,
+                                    uint8_t third) {
+    if (serial == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
+    ReaderCommand& cmd = Begin(kCmdPcd15);
+    cmd.PutByte(first);
+    cmd.PutBytes(serial, kMifareSerialLength);
+    cmd.PutByte(second);
+    cmd.PutByte(third);
+    return Finish();
+}
+
+Result StandardReader::PcdCommand17(uint8_t first, uint8_t second, const uint8_t* six) {
+    if (six == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
+    ReaderCommand& cmd = Begin(kCmdPcd17);
+    cmd.PutByte(first);
+    cmd.PutByte(second);
+    cmd.PutBytes(six, 6);
+    return Finish();
+}
+
+Result StandardReader::ReadData(uint8_t cardCommand, uint8_t address, uint8_t length,
+                                uint8_t* data) {
+    if (data == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
+    ReaderCommand& cmd = Begin(kCmdReadData);
+    cmd.PutByte(cardCommand);
+    cmd.PutByte(address);
+    cmd.PutByte(length);
+    if (Result r = Exchange(); r != KESTREL_OK) return r;
+    const uint32_t size = command_->ResponseSize();
+    if (size > length) return KESTREL_ERR_WRONG_PARAMETER;
+    if (size > 0) std::memcpy(data, command_->ResponseData(), size);
+    return command_->GetStatus();
+}
+
+Result StandardReader::WritePage(uint8_t page, const uint8_t* data) {
+    if (data == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
+    ReaderCommand& cmd = Begin(kCmdWritePage);
+    cmd.PutByte(page);
+    cmd.PutBytes(data, kPageSize);
+    return Finish();
+}
+
+Result StandardReader::WriteData(uint8_t cardCommand, uint8_t address, uint8_t length,
+                                 const uint8_t* data) {
+    if (data == nullptr && length > 0) return KESTREL_ERR_WRONG_PARAMETER;
+    ReaderCommand& cmd = Begin(kCmdWriteData);
+    cmd.PutByte(cardCommand);
+    cmd.PutByte(address);
+    cmd.PutByte(length);
+    cmd.PutBytes(data, length);
+    return Finish();
+}
+
+Result StandardReader::PcdCommand1C(uint8_t first, uint8_t second, const uint8_t* four) {
+    if (four == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
+    ReaderCommand& cmd = Begin(kCmdPcd1C);
+    cmd.PutByte(first);
+    cmd.PutByte(second);
+    cmd.PutBytes(four, 4);
+    return Finish();
+}
+
 Result DerivedReader::SetRFScanMode(uint8_t on) {
     Begin(on != 0 ? kCmdSetRFScanOn : kCmdSetRFScanOff);
     return Finish();

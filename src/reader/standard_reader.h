@@ -27,6 +27,27 @@ class StandardReader : public Reader {
     Result Halt() override;
     Result SetCardTimeOut(uint32_t timeOutMs) override;
 
+    // MIFARE primitives. Arguments the command carries (serial, coded key, data, value) must
+    // not be null: KESTREL_ERR_WRONG_PARAMETER without traffic.
+    Result Authenticate(uint8_t keyType, const uint8_t* serial, const uint8_t* codedKey,
+                        uint8_t block) override;
+    // Copies 16 answer bytes into `data`; a shorter answer copies nothing (ShortAnswer()).
+    Result MifareRead(uint8_t block, uint8_t* data) override;
+    Result MifareWrite(uint8_t block, const uint8_t* data) override;
+    Result ValueOperation(uint8_t operation, uint8_t block, const uint8_t* value,
+                          uint8_t transferBlock) override;
+    Result PcdCommand14(uint8_t first, uint8_t second, uint8_t third) override;
+    Result PcdCommand15(uint8_t first, const uint8_t* serial, uint8_t second,
+                        uint8_t third) override;
+    Result PcdCommand17(uint8_t first, uint8_t second, const uint8_t* six) override;
+    // Copies the whole answer into `data` (at most `length` bytes); a longer answer gives
+    // KESTREL_ERR_WRONG_PARAMETER and copies nothing.
+    Result ReadData(uint8_t cardCommand, uint8_t address, uint8_t length, uint8_t* data) override;
+    Result WritePage(uint8_t page, const uint8_t* data) override;
+    Result WriteData(uint8_t cardCommand, uint8_t address, uint8_t length,
+                     const uint8_t* data) override;
+    Result PcdCommand1C(uint8_t first, uint8_t second, const uint8_t* four) override;
+
   private:
     Result RequestWith(uint8_t code, uint8_t requestCode, uint16_t* atqa);
     Result SerialCommand(uint8_t* serial);

@@ -322,7 +322,7 @@ TEST_F(ReaderTest, UnsupportedSlotsSendNothing) {
         [&] { return reader.Reserved38(1, 2, 3, 4, 5); },
         [&] { return reader.Reserved66(1); },
         [&] { return reader.ExchangeBlock(0x1E, buffer, 1, buffer, &length16); },
-        [&] { return reader.MifareRead(4, buffer); },
+        [&] { return reader.Reserved45(); },
         [&] { return reader.SetRFScanMode(1); },
         [&] { return reader.GetRFScanMode(buffer); },
     };

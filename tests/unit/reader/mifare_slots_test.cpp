@@ -1,0 +1,293 @@
+// The MIFARE reader slots: key coding, request layouts, answer handling, null arguments.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "link/block_framing_protocol.h"
+#include "reader/standard_reader.h"
+#include "support/scripted_comm.h"
+
+namespace kestrel::reader {
+namespace {
+
+using test::Bytes;
+using test::Frame;
+
+constexpr uint8_t kGuard = 0xCC;
+
+struct CodeKeyCase {
+    Bytes key;
+    Bytes coded;
+};
+
+TEST(CodeKey, KnownKeys) {
+    const CodeKeyCase cases[] = {
+        {{0xA0, 0xA0, 0xA0, 0xA0, 0xA0, 0xA0},
+         {0x5A, 0xF0, 0x5A, 0xF0, 0x5A, 0xF0, 0x5A, 0xF0, 0x5A, 0xF0, 0x5A, 0xF0}},
+        {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, Bytes(12, 0x0F)},
+        {{0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, Bytes(12, 0xF0)},
+        {{0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5},
+         {0x5A, 0xF0, 0x5A, 0xE1, 0x5A, 0xD2, 0x5A, 0xC3, 0x5A, 0xB4, 0x5A, 0xA5}},
+        {{0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC},
+         {0xE1, 0xD2, 0xC3, 0xB4, 0xA5, 0x96, 0x87, 0x78, 0x69, 0x5A, 0x4B, 0x3C}},
+    };
+    test::ScriptedComm comm;
+    link::BlockFramingProtocol link(comm);
+    // The base class does the coding: every reader class keeps it.
+    Reader base(link);
+    StandardReader standard(link);
+    for (Reader* reader : {&base, static_cast<Reader*>(&standard)}) {
+        for (const auto& c : cases) {
+            Bytes out(14, kGuard);
+            EXPECT_EQ(reader->CodeKey(c.key.data(), out.data() + 1), KESTREL_OK);
+            EXPECT_EQ(Bytes(out.begin() + 1, out.end() - 1), c.coded);
+            EXPECT_EQ(out.front(), kGuard);
+            EXPECT_EQ(out.back(), kGuard);
+        }
+    }
+    EXPECT_TRUE(comm.requests.empty());
+}
+
+// Every coded byte carries its nibble low and the nibble's complement high.
+TEST(CodeKey, EveryByteValue) {
+    test::ScriptedComm comm;
+    link::BlockFramingProtocol link(comm);
+    Reader reader(link);
+    for (int value = 0; value < 256; ++value) {
+        const uint8_t key[6] = {static_cast<uint8_t>(value), 0, 0, 0, 0, 0};
+        uint8_t coded[12];
+        ASSERT_EQ(reader.CodeKey(key, coded), KESTREL_OK);
+        EXPECT_EQ(coded[0] & 0x0F, value >> 4) << value;
+        EXPECT_EQ(coded[1] & 0x0F, value & 0x0F) << value;
+        EXPECT_EQ((coded[0] >> 4) ^ (coded[0] & 0x0F), 0x0F) << value;
+        EXPECT_EQ((coded[1] >> 4) ^ (coded[1] & 0x0F), 0x0F) << value;
+    }
+}
+
+TEST(CodeKey, NullPointers) {
+    test::ScriptedComm comm;
+    link::BlockFramingProtocol link(comm);
+    Reader reader(link);
+    uint8_t key[6] = {};
+    uint8_t coded[12];
+    EXPECT_EQ(reader.CodeKey(nullptr, coded), KESTREL_ERR_WRONG_PARAMETER);
+    EXPECT_EQ(reader.CodeKey(key, nullptr), KESTREL_ERR_WRONG_PARAMETER);
+}
+
+class MifareSlotTest : public ::testing::Test {
+  protected:
+    void AnswerNext(uint8_t status, const Bytes& data = {}) {
+        comm.Answer(Frame(sequence_++, status, data));
+    }
+    uint8_t LastCode() const { return comm.requests.back()[2]; }
+    Bytes LastParams() const {
+        const Bytes& r = comm.requests.back();
+        return Bytes(r.begin() + 5, r.end() - 2);
+    }
+
+    test::ScriptedComm comm;
+    link::BlockFramingProtocol link{comm};
+    StandardReader reader{link};
+
+  private:
+    uint8_t sequence_ = 0;
+};
+
+Bytes Count(uint8_t from, size_t n) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(from + i);
+    return b;
+}
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+TEST_F(MifareSlotTest, RequestLayouts) {
+    const uint8_t serial[4] = {0x11, 0x22, 0x33, 0x44};
+    const Bytes coded = Count(0x80, 12);
+    const Bytes block = Count(0x40, 16);
+    const uint8_t value[4] = {0x01, 0x00, 0x00, 0x00};
+    const uint8_t six[6] = {0xB0, 0xB1, 0xB2, 0xB3, 0xB4, 0xB5};
+    const uint8_t four[4] = {0xC0, 0xC1, 0xC2, 0xC3};
+    uint8_t out[16];
+    const struct {
+        const char* name;
+        std::function<Result()> call;
+        uint8_t code;
+        Bytes params;
+        Bytes answer;
+    } cases[] = {
+        {"Authenticate",
+         [&] { return reader.Authenticate(0x60, serial, coded.data(), 4); },
+         0x18,
+         Cat({{0x60, 0x11, 0x22, 0x33, 0x44}, coded, {0x04}}),
+         {}},
+        {"Authenticate key B",
+         [&] { return reader.Authenticate(0x61, serial, coded.data(), 0xFF); },
+         0x18,
+         Cat({{0x61, 0x11, 0x22, 0x33, 0x44}, coded, {0xFF}}),
+         {}},
+        {"MifareRead", [&] { return reader.MifareRead(0, out); }, 0x19, {0x00}, block},
+        {"MifareWrite",
+         [&] { return reader.MifareWrite(5, block.data()); },
+         0x1A,
+         Cat({{0x05}, block}),
+         {}},
+        {"ValueOperation",
+         [&] { return reader.ValueOperation(0xC1, 5, value, 5); },
+         0x1B,
+         {0xC1, 0x05, 0x01, 0x00, 0x00, 0x00, 0x05},
+         {}},
+        {"ValueOperation other transfer block",
+         [&] { return reader.ValueOperation(0xC0, 8, four, 9); },
+         0x1B,
+         {0xC0, 0x08, 0xC0, 0xC1, 0xC2, 0xC3, 0x09},
+         {}},
+        {"PcdCommand14", [&] { return reader.PcdCommand14(1, 2, 3); }, 0x14, {1, 2, 3}, {}},
+        {"PcdCommand15",
+         [&] { return reader.PcdCommand15(9, serial, 7, 8); },
+         0x15,
+         {9, 0x11, 0x22, 0x33, 0x44, 7, 8},
+         {}},
+        {"PcdCommand17",
+         [&] { return reader.PcdCommand17(0xA, 0xB, six); },
+         0x17,
+         {0xA, 0xB, 0xB0, 0xB1, 0xB2, 0xB3, 0xB4, 0xB5},
+         {}},
+        {"PcdCommand1C",
+         [&] { return reader.PcdCommand1C(0xA, 0xB, four); },
+         0x1C,
+         {0xA, 0xB, 0xC0, 0xC1, 0xC2, 0xC3},
+         {}},
+        {"ReadData",
+         [&] { return reader.ReadData(0x30, 4, 16, out); },
+         0x28,
+         {0x30, 0x04, 0x10},
+         block},
+        {"WritePage",
+         [&] { return reader.WritePage(5, four); },
+         0x1E,
+         {0x05, 0xC0, 0xC1, 0xC2, 0xC3},
+         {}},
+        {"WriteData",
+         [&] { return reader.WriteData(0xA0, 5, 16, block.data()); },
+         0x1F,
+         Cat({{0xA0, 0x05, 0x10}, block}),
+         {}},
+        {"WriteData without data",
+         [&] { return reader.WriteData(0xA0, 5, 0, nullptr); },
+         0x1F,
+         {0xA0, 0x05, 0x00},
+         {}},
+    };
+    for (const auto& c : cases) {
+        AnswerNext(0x00, c.answer);
+        EXPECT_EQ(c.call(), KESTREL_OK) << c.name;
+        EXPECT_EQ(LastCode(), c.code) << c.name;
+        EXPECT_EQ(LastParams(), c.params) << c.name;
+    }
+    EXPECT_TRUE(comm.Done());
+}
+
+// A refused authentication comes back as the status the reader reported.
+TEST_F(MifareSlotTest, StatusIsPassedThrough) {
+    const uint8_t serial[4] = {};
+    const uint8_t coded[12] = {};
+    AnswerNext(0xFC);
+    EXPECT_EQ(reader.Authenticate(0x60, serial, coded, 4), KESTREL_ERR_AUTH_NOT_ALLOWED);
+    AnswerNext(0xFF);
+    EXPECT_EQ(reader.MifareWrite(4, Bytes(16).data()), KESTREL_ERR_NO_CARD);
+    comm.Answer({});  // silent reader
+    EXPECT_EQ(reader.ValueOperation(0xC1, 4, coded, 4), KESTREL_ERR_RS232_READ);
+}
+
+struct ReadCase {
+    const char* name;
+    uint8_t status;
+    Bytes answer;
+    Result expected;
+    size_t copied;  // bytes of the answer that reach the caller
+};
+
+TEST_F(MifareSlotTest, MifareReadCopiesSixteenBytesOrNothing) {
+    const ReadCase cases[] = {
+        {"16 bytes", 0x00, Count(1, 16), KESTREL_OK, 16},
+        {"17 bytes: the first 16", 0x00, Count(1, 17), KESTREL_OK, 16},
+        {"16 bytes, error status", 0xF8, Count(1, 16), KESTREL_ERR_WRONG_CARD, 16},
+        {"15 bytes", 0x00, Count(1, 15), KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT, 0},
+        {"no card, no data", 0xFF, {}, KESTREL_ERR_NO_CARD, 0},
+        {"error status, 3 bytes", 0xFC, Count(1, 3), KESTREL_ERR_AUTH_NOT_ALLOWED, 0},
+    };
+    for (const auto& c : cases) {
+        Bytes out(18, kGuard);
+        AnswerNext(c.status, c.answer);
+        EXPECT_EQ(reader.MifareRead(4, out.data() + 1), c.expected) << c.name;
+        Bytes want(18, kGuard);
+        std::copy(c.answer.begin(), c.answer.begin() + c.copied, want.begin() + 1);
+        EXPECT_EQ(out, want) << c.name;
+    }
+}
+
+TEST_F(MifareSlotTest, ReadDataRefusesLongerAnswers) {
+    const ReadCase cases[] = {
+        {"16 of 16", 0x00, Count(1, 16), KESTREL_OK, 16},
+        {"17 of 16", 0x00, Count(1, 17), KESTREL_ERR_WRONG_PARAMETER, 0},
+        {"17 of 16, error status", 0xFF, Count(1, 17), KESTREL_ERR_WRONG_PARAMETER, 0},
+        {"4 of 16", 0x00, Count(1, 4), KESTREL_OK, 4},
+        {"nothing, no card", 0xFF, {}, KESTREL_ERR_NO_CARD, 0},
+        {"16 of 16, error status", 0xF8, Count(1, 16), KESTREL_ERR_WRONG_CARD, 16},
+    };
+    for (const auto& c : cases) {
+        Bytes out(18, kGuard);
+        AnswerNext(c.status, c.answer);
+        EXPECT_EQ(reader.ReadData(0x30, 4, 16, out.data() + 1), c.expected) << c.name;
+        Bytes want(18, kGuard);
+        std::copy(c.answer.begin(), c.answer.begin() + c.copied, want.begin() + 1);
+        EXPECT_EQ(out, want) << c.name;
+    }
+}
+
+TEST_F(MifareSlotTest, NullArgumentsAreRefusedWithoutTraffic) {
+    const uint8_t bytes[16] = {};
+    const std::function<Result()> calls[] = {
+        [&] { return reader.Authenticate(0x60, nullptr, bytes, 4); },
+        [&] { return reader.Authenticate(0x60, bytes, nullptr, 4); },
+        [&] { return reader.MifareRead(4, nullptr); },
+        [&] { return reader.MifareWrite(4, nullptr); },
+        [&] { return reader.ValueOperation(0xC1, 4, nullptr, 4); },
+        [&] { return reader.PcdCommand15(0, nullptr, 0, 0); },
+        [&] { return reader.PcdCommand17(0, 0, nullptr); },
+        [&] { return reader.PcdCommand1C(0, 0, nullptr); },
+        [&] { return reader.ReadData(0x30, 4, 16, nullptr); },
+        [&] { return reader.WritePage(4, nullptr); },
+        [&] { return reader.WriteData(0xA0, 4, 16, nullptr); },
+    };
+    for (const auto& call : calls) EXPECT_EQ(call(), KESTREL_ERR_WRONG_PARAMETER);
+    EXPECT_TRUE(comm.requests.empty());
+}
+
+// The base reader offers none of the card commands.
+TEST(MifareSlots, BaseReaderSendsNothing) {
+    test::ScriptedComm comm;
+    link::BlockFramingProtocol link(comm);
+    Reader reader(link);
+    uint8_t bytes[16] = {};
+    const std::function<Result()> calls[] = {
+        [&] { return reader.Authenticate(0x60, bytes, bytes, 4); },
+        [&] { return reader.MifareRead(4, bytes); },
+        [&] { return reader.MifareWrite(4, bytes); },
+        [&] { return reader.ValueOperation(0xC1, 4, bytes, 4); },
+        [&] { return reader.ReadData(0x30, 4, 16, bytes); },
+        [&] { return reader.WritePage(4, bytes); },
+        [&] { return reader.WriteData(0xA0, 4, 16, bytes); },
+    };
+    for (const auto& call : calls) EXPECT_EQ(call(), KESTREL_ERR_COMMAND_NOT_SUPPORTED);
+    EXPECT_TRUE(comm.requests.empty());
+}
+
+}  // namespace
+}  // namespace kestrel::reader
