@@ -117,10 +117,9 @@ std::unique_ptr<Card> MakeCard(const CardProfile& profile, Bytes uid) {
     return std::make_unique<Card>(profile.name, std::move(uid), profile.atqa, profile.sak);
 }
 
-std::unique_ptr<Card> MakeCardFromSpec(const std::string& spec, std::mt19937& random,
-                                       std::string* error) {
-    const size_t colon = spec.find(':');
-    const std::string typeName = spec.substr(0, colon);
+std::unique_ptr<Card> ParseCard(const std::string& text, std::mt19937& random, std::string* error) {
+    const size_t colon = text.find(':');
+    const std::string typeName = text.substr(0, colon);
     const CardProfile* profile = FindCardProfile(typeName);
     if (profile == nullptr) {
         std::string known;
@@ -133,7 +132,7 @@ std::unique_ptr<Card> MakeCardFromSpec(const std::string& spec, std::mt19937& ra
     if (colon == std::string::npos) {
         uid = RandomUid(profile->uidLength, random);
     } else {
-        const std::string uidText = spec.substr(colon + 1);
+        const std::string uidText = text.substr(colon + 1);
         auto parsed = ParseHex(uidText);
         if (!parsed) {
             if (error) *error = "UID '" + uidText + "' is not an even number of hex digits";

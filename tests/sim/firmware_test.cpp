@@ -411,7 +411,7 @@ TEST(CardChecks, RejectsUidsThatCannotBeTypeA) {
 }
 
 struct ProfileCase {
-    const char* spec;
+    const char* text;
     const char* type;
     size_t uidLength;
     uint16_t atqa;
@@ -425,7 +425,7 @@ TEST_P(ProfileTest, RandomUidHasTheRightShape) {
     std::mt19937 random(99);
     for (int i = 0; i < 200; ++i) {
         std::string error;
-        const std::unique_ptr<Card> card = MakeCardFromSpec(c.spec, random, &error);
+        const std::unique_ptr<Card> card = ParseCard(c.text, random, &error);
         ASSERT_TRUE(card) << error;
         EXPECT_EQ(card->Type(), c.type);
         ASSERT_EQ(card->Uid().size(), c.uidLength);
@@ -444,11 +444,10 @@ INSTANTIATE_TEST_SUITE_P(Types, ProfileTest,
                                            ProfileCase{"desfire", "desfire", 7, 0x0344, 0x20}),
                          [](const auto& info) { return std::string(info.param.type); });
 
-TEST(CardSpecs, ExplicitUidAndErrors) {
+TEST(CardTexts, ExplicitUidAndErrors) {
     std::mt19937 random(1);
     std::string error;
-    const std::unique_ptr<Card> card =
-        MakeCardFromSpec("ultralight:04a1b2c3d4e5f6", random, &error);
+    const std::unique_ptr<Card> card = ParseCard("ultralight:04a1b2c3d4e5f6", random, &error);
     ASSERT_TRUE(card) << error;
     EXPECT_EQ(card->Uid(), (Bytes{0x04, 0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6}));
 
@@ -457,10 +456,10 @@ TEST(CardSpecs, ExplicitUidAndErrors) {
         {"classic1k:0A0B0C0", "hex"},        {"classic1k:ZZ0B0C0D", "hex"},
         {"mifareplus", "unknown card type"}, {"classic1k:880B0C0D", "cascade tag"},
     };
-    for (const auto& [spec, message] : bad) {
+    for (const auto& [text, message] : bad) {
         error.clear();
-        EXPECT_FALSE(MakeCardFromSpec(spec, random, &error)) << spec;
-        EXPECT_NE(error.find(message), std::string::npos) << spec << ": " << error;
+        EXPECT_FALSE(ParseCard(text, random, &error)) << text;
+        EXPECT_NE(error.find(message), std::string::npos) << text << ": " << error;
     }
 }
 

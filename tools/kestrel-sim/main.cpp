@@ -232,7 +232,7 @@ bool HandleLine(const std::string& rawLine, kestrel::sim::VirtualReader& reader,
         }
         std::string error;
         std::unique_ptr<kestrel::sim::Card> card =
-            kestrel::sim::MakeCardFromSpec(argument, random, &error);
+            kestrel::sim::ParseCard(argument, random, &error);
         if (!card) {
             Reply("error: " + error);
             return true;
@@ -317,11 +317,11 @@ int main(int argc, char** argv) {
     std::mt19937 random(options.seeded ? options.seed : std::random_device{}());
     kestrel::sim::VirtualReader reader;
     if (options.cards.empty()) options.cards.push_back("classic1k");
-    for (const std::string& spec : options.cards) {
+    for (const std::string& cardText : options.cards) {
         std::unique_ptr<kestrel::sim::Card> card =
-            kestrel::sim::MakeCardFromSpec(spec, random, &error);
+            kestrel::sim::ParseCard(cardText, random, &error);
         if (!card || !reader.AddCard(std::move(card), &error)) {
-            std::fprintf(stderr, "kestrel-sim: --card %s: %s\n", spec.c_str(), error.c_str());
+            std::fprintf(stderr, "kestrel-sim: --card %s: %s\n", cardText.c_str(), error.c_str());
             return 2;
         }
     }

@@ -104,7 +104,6 @@ Bytes RandomUid(size_t length, std::mt19937& random);
 std::unique_ptr<Card> MakeCard(const CardProfile& profile, Bytes uid);
 // A card from "TYPE" or "TYPE:UIDHEX"; without a UID a random one. nullptr and a message in
 // *error when the type is unknown or the UID is not valid hex of the type's length.
-std::unique_ptr<Card> MakeCardFromSpec(const std::string& spec, std::mt19937& random,
-                                       std::string* error);
+std::unique_ptr<Card> ParseCard(const std::string& text, std::mt19937& random, std::string* error);
 
 }  // namespace kestrel::sim
