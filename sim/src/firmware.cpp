@@ -90,7 +90,8 @@ Answer Firmware::Request(const Bytes& params) {
     if (params.size() != 1) return BadParameter();
     if (params[0] != iso14443a::kReqA && params[0] != iso14443a::kWupA) return BadParameter();
     const std::optional<uint16_t> atqa = field_.Request(params[0] == iso14443a::kWupA);
-    if (!atqa) return Status(status::kNoCard);
+    // Silence on the air is reported with an empty ATQA, so the answer keeps its length.
+    if (!atqa) return Answer{status::kNoCard, {0x00, 0x00}};
     return Answer{status::kOk,
                   {static_cast<uint8_t>(*atqa & 0xFF), static_cast<uint8_t>(*atqa >> 8)}};
 }
@@ -116,11 +117,15 @@ Answer Firmware::Select(int level, const uint8_t* serial) {
 }
 
 Answer Firmware::Activate(bool wakeUp, const Bytes* uid) {
+    // A failed wake-up keeps the length of its answer (ATQA and SAK, all zero); a failed
+    // activation of an idle card answers with the status alone.
+    const Answer nobody =
+        uid ? Answer{status::kNoCard, {0x00, 0x00, 0x00}} : Status(status::kNoCard);
     // A card that was ready or active drops back on the first request without answering; the
     // firmware asks a second time before it gives up, as readers do.
     std::optional<uint16_t> atqa = field_.Request(wakeUp);
     if (!atqa) atqa = field_.Request(wakeUp);
-    if (!atqa) return Status(status::kNoCard);
+    if (!atqa) return nobody;
 
     Bytes found;
     uint8_t sak = 0;
@@ -135,23 +140,21 @@ Answer Firmware::Activate(bool wakeUp, const Bytes* uid) {
             int knownBits = 0;
             for (int round = 0; round <= iso14443a::kLevelBits; ++round) {
                 const AnticollisionResult result = field_.Anticollision(level, serial, knownBits);
-                if (result.responders == 0) return Status(status::kNoCard);
+                if (result.responders == 0) return nobody;
                 serial = result.serial;
                 if (!result.collision) break;
                 knownBits = result.validBits + 1;  // the colliding bit stays 0
             }
         }
         const std::optional<uint8_t> levelSak = field_.Select(level, serial);
-        if (!levelSak) return Status(status::kNoCard);
+        if (!levelSak) return nobody;
         sak = *levelSak;
         const bool more = (sak & iso14443a::kSakCascadeBit) != 0;
         found.insert(found.end(), serial.begin() + (more ? 1 : 0), serial.end());
         if (!more) break;
     }
     // A UID given for waking up must name a whole card, not the first levels of a longer UID.
-    if ((sak & iso14443a::kSakCascadeBit) != 0 || (uid && found != *uid)) {
-        return Status(status::kNoCard);
-    }
+    if ((sak & iso14443a::kSakCascadeBit) != 0 || (uid && found != *uid)) return nobody;
     Answer answer{status::kOk,
                   {static_cast<uint8_t>(*atqa & 0xFF), static_cast<uint8_t>(*atqa >> 8), sak,
                    static_cast<uint8_t>(found.size())}};

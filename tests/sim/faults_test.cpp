@@ -147,12 +147,12 @@ TEST(FaultTiming, DelayedAnswerBecomesDueAfterTheDelay) {
     const Clock::time_point sent = Clock::now();
     link.Write(kRequest.data(), kRequest.size());
     EXPECT_EQ(link.Available(), 0u);
-    EXPECT_EQ(link.Pending(), 7u);  // no card: status only
+    EXPECT_EQ(link.Pending(), 9u);  // no card: status and an empty ATQA
     ASSERT_TRUE(link.NextDue());
     EXPECT_GE(*link.NextDue() - sent, std::chrono::milliseconds(120));
     const Bytes answer = ReadEverything(link);
     EXPECT_GE(Clock::now() - sent, std::chrono::milliseconds(120));
-    EXPECT_EQ(answer, EncodeFrame(0x10, status::kNoCard));
+    EXPECT_EQ(answer, EncodeFrame(0x10, status::kNoCard, Bytes{0x00, 0x00}));
 }
 
 TEST(FaultTiming, SplitPiecesArriveAfterTheirGaps) {
@@ -161,7 +161,7 @@ TEST(FaultTiming, SplitPiecesArriveAfterTheirGaps) {
     reader.SplitNextAnswer(3, 200);
     const Clock::time_point sent = Clock::now();
     link.Write(kRequest.data(), kRequest.size());
-    EXPECT_EQ(link.Available(), 3u);  // 7 bytes in pieces of 3, 3, 1
+    EXPECT_EQ(link.Available(), 3u);  // 9 bytes in pieces of 3, 3, 3
     ReadEverything(link);
     EXPECT_GE(Clock::now() - sent, std::chrono::milliseconds(400));
 }

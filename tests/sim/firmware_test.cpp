@@ -59,13 +59,19 @@ TEST_F(FirmwareTest, RequestAnswersAtqaLowByteFirst) {
     EXPECT_EQ(State(kUid4), CardState::kReady);
 }
 
-TEST_F(FirmwareTest, EmptyFieldAnswersNoCardWithoutData) {
+TEST_F(FirmwareTest, EmptyFieldAnswersNoCardWithTheExpectedLength) {
+    // Requests keep their 2-byte ATQA (zero), a wake-up its ATQA and SAK (zero).
     for (uint8_t code : {command::kRequest, command::kRequestA}) {
         const std::optional<Reply> reply = host_.Exchange(code, {kWupA});
         ASSERT_TRUE(reply);
         EXPECT_EQ(reply->status, status::kNoCard);
-        EXPECT_TRUE(reply->data.empty());
+        EXPECT_EQ(reply->data, (Bytes{0x00, 0x00}));
     }
+    const std::optional<Reply> wake =
+        host_.Exchange(command::kActivateWakeUp, {0x00, 4, 0x01, 0x02, 0x03, 0x04});
+    ASSERT_TRUE(wake);
+    EXPECT_EQ(wake->status, status::kNoCard);
+    EXPECT_EQ(wake->data, (Bytes{0x00, 0x00, 0x00}));
     EXPECT_EQ(host_.Status(command::kActivateIdle, {0}), status::kNoCard);
     EXPECT_EQ(host_.Status(command::kHalt), status::kNoCard);
 }

@@ -105,7 +105,8 @@ TEST_F(TcpServerTest, ServesOneClientAtATime) {
     first.Close();
     // Its request waited in the socket; now it is answered. The card went back to idle when
     // the WUPA reached it in the ready state, so this one answers no card.
-    EXPECT_EQ(ToHex(ReadFrame(second.fd(), 3000)), ToHex(EncodeFrame(2, status::kNoCard)));
+    EXPECT_EQ(ToHex(ReadFrame(second.fd(), 3000)),
+              ToHex(EncodeFrame(2, status::kNoCard, Bytes{0x00, 0x00})));
     EXPECT_EQ(server_->ClientsAccepted(), 2u);
 }
 
@@ -206,7 +207,7 @@ TEST_P(TcpFaultTest, BytesOnTheWire) {
         // The next client is served.
         Client next(server_->Port());
         ASSERT_TRUE(WriteAllTo(next.fd(), RequestA(8)));
-        EXPECT_EQ(ReadFrame(next.fd(), 2000).size(), 7u);
+        EXPECT_EQ(ReadFrame(next.fd(), 2000).size(), 9u);
     } else {
         EXPECT_TRUE(ReadFor(client.fd(), 1, 50).empty());
     }
