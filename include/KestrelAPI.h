@@ -375,6 +375,70 @@ KESTREL_EXPORT int32_t KESTREL_CALL HaltCard(KestrelSession* session);
  * duration (low 16 bits used) is passed to the reader as it stands. */
 KESTREL_EXPORT int32_t KESTREL_CALL RfReset(KestrelSession* session, uint32_t duration);
 
+/* ------------------------------------------------------------------------------------------
+ * MIFARE Classic: sector geometry and access conditions
+ *
+ * Pure computations: no session, no card.
+ *
+ * Access conditions are the four trailer bytes 6-9. Each block group (0, 1, 2: data blocks;
+ * 3: the trailer; in a 16-block sector group n covers blocks 5n to 5n+4) has a condition
+ * index 0-7 made of its bits C1 C2 C3 (index = 4 x C1 + 2 x C2 + C3). These functions turn an
+ * index into privilege masks for key A and key B and back, using only the listed mask pairs
+ * (ACL_GetValidDataSecPrivs(), ACL_GetValidTrailerPrivs()). Byte 3 (general purpose) is never
+ * changed. The result is an index or 0, or -1 for a bad argument.
+ * ---------------------------------------------------------------------------------------- */
+
+/* Geometry of a sector: 0 with the value stored, or
+ * KESTREL_ERR_INVALID_SECTOR with the output untouched (KESTREL_ERR_WRONG_PARAMETER for a NULL
+ * output). First block: 4 x sector, or 128 + 16 x (sector - 32). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorFirstBlock(uint8_t sector, uint8_t* firstBlock);
+/* Blocks of the sector, trailer included: 4 or 16. */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorBlocksCount(uint8_t sector, uint8_t* count);
+/* Bytes of the sector's data blocks (all but the trailer): 48 or 240. */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorDataSize(uint8_t sector, uint8_t* size);
+/* Block number of the sector's trailer. */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailerBlock(uint8_t sector,
+                                                               uint8_t* trailerBlock);
+
+/* Data-block privileges. */
+#define DATA_PRIV_READ 0x01
+#define DATA_PRIV_WRITE 0x02
+#define DATA_PRIV_INCREMENT 0x04
+#define DATA_PRIV_DECREMENT 0x08 /* decrement, transfer and restore */
+
+/* Trailer privileges. */
+#define TRAILER_PRIV_WRITE_KEY_A 0x02
+#define TRAILER_PRIV_READ_ACCESS 0x04
+#define TRAILER_PRIV_WRITE_ACCESS 0x08
+#define TRAILER_PRIV_READ_KEY_B 0x10
+#define TRAILER_PRIV_WRITE_KEY_B 0x20
+
+/* The condition index of data block group blockIndex (0-2) in access (4 bytes), with its
+ * masks stored through keyA and keyB (either may be NULL). Only the non-inverted bits are
+ * read. -1 for a bad block index or a NULL access, outputs untouched. */
+KESTREL_EXPORT int32_t KESTREL_CALL ACL_ParseDataConditions(int32_t blockIndex,
+                                                            const uint8_t* access,
+                                                            uint32_t* keyA, uint32_t* keyB);
+/* As ACL_ParseDataConditions() for the trailer. */
+KESTREL_EXPORT int32_t KESTREL_CALL ACL_ParseTrailerConditions(const uint8_t* access,
+                                                               uint32_t* keyA, uint32_t* keyB);
+/* Rewrites the six bits of data block group blockIndex (0-2) in access for the first index
+ * whose masks equal keyA and keyB exactly, and returns that index. -1 for a pair in no row,
+ * a bad block index or a NULL access, bytes untouched. */
+KESTREL_EXPORT int32_t KESTREL_CALL ACL_GenDataConditions(int32_t blockIndex, uint8_t* access,
+                                                          uint32_t keyA, uint32_t keyB);
+/* As ACL_GenDataConditions() for the trailer. (TRAILER_PRIV_READ_ACCESS for both keys gives
+ * index 6: indices 6 and 7 grant the same.) */
+KESTREL_EXPORT int32_t KESTREL_CALL ACL_GenTrailerConditions(uint8_t* access, uint32_t keyA,
+                                                             uint32_t keyB);
+/* The masks of data condition index (0-7) through keyA and keyB (either may be NULL): 0, or
+ * -1 for an index above 7, outputs untouched. */
+KESTREL_EXPORT int32_t KESTREL_CALL ACL_GetValidDataSecPrivs(uint32_t index, uint32_t* keyA,
+                                                             uint32_t* keyB);
+/* As ACL_GetValidDataSecPrivs() for the trailer conditions. */
+KESTREL_EXPORT int32_t KESTREL_CALL ACL_GetValidTrailerPrivs(uint32_t index, uint32_t* keyA,
+                                                             uint32_t* keyB);
+
 #ifdef __cplusplus
 }
 #endif
