@@ -376,6 +376,121 @@ KESTREL_EXPORT int32_t KESTREL_CALL HaltCard(KestrelSession* session);
 KESTREL_EXPORT int32_t KESTREL_CALL RfReset(KestrelSession* session, uint32_t duration);
 
 /* ------------------------------------------------------------------------------------------
+ * MIFARE Classic: records and reader primitives
+ *
+ * A card holds 16-byte blocks numbered 0-255, grouped in sectors: sectors 0-31 have 4 blocks
+ * (first block 4 x sector), sectors 32-39 have 16 (first block 128 + 16 x (sector - 32)).
+ * The last block of a sector is its trailer: key A (bytes 0-5), access conditions (6-9),
+ * key B (10-15). Reading or writing a block needs an authentication of its sector with a key
+ * the access conditions allow; it is bound to the card's serial and lasts until the next
+ * authentication, halt, activation or RF reset. The library keeps no card state: every key
+ * is sent with each authentication, coded by the host.
+ *
+ * Arguments the card command needs (key, serial, data buffer) must not be NULL: a NULL one
+ * gives KESTREL_ERR_WRONG_PARAMETER before anything is sent. Failures of the reader or the
+ * card come back as the reader reported them (for example KESTREL_ERR_NO_CARD,
+ * KESTREL_ERR_AUTH_NOT_ALLOWED). Nothing is retried or undone: a transfer of several blocks
+ * that fails part-way leaves the blocks before it written.
+ * ---------------------------------------------------------------------------------------- */
+
+/* A MIFARE Classic key: the key type (KEY_TYPE_A or KEY_TYPE_B, handed to the reader as it
+ * stands) and the six key bytes, first key byte first. 7 bytes, no padding. */
+typedef struct MifareKey {
+    uint8_t type;
+    uint8_t key[6];
+} MifareKey;
+#if defined(__cplusplus)
+static_assert(sizeof(MifareKey) == 7, "MifareKey is 7 bytes");
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+_Static_assert(sizeof(MifareKey) == 7, "MifareKey is 7 bytes");
+#endif
+
+/* Authenticates the sector of `block` with the 4-byte card serial and the key. */
+KESTREL_EXPORT int32_t KESTREL_CALL AUTH_KEY_CMD(KestrelSession* session, uint8_t block,
+                                                 const uint8_t* serial, const MifareKey* key);
+
+/* Reads one block into data (16 bytes) from the authenticated sector. An answer shorter
+ * than 16 bytes copies nothing (the reader's failure, else
+ * KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_ReadBlock(KestrelSession* session, uint8_t block,
+                                                   uint8_t* data);
+/* The same function as MifC_ReadBlock(). */
+KESTREL_EXPORT int32_t KESTREL_CALL READ_CMD(KestrelSession* session, uint8_t block,
+                                             uint8_t* data);
+/* Writes one block (16 bytes) of the authenticated sector. */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteBlock(KestrelSession* session, uint8_t block,
+                                                    const uint8_t* data);
+/* The same function as MifC_WriteBlock(). */
+KESTREL_EXPORT int32_t KESTREL_CALL WRITE_CMD(KestrelSession* session, uint8_t block,
+                                              const uint8_t* data);
+
+/* ------------------------------------------------------------------------------------------
+ * MIFARE Classic: sector geometry, activation, authentication and blocks
+ *
+ * Three calling styles share every operation:
+ *   plain          the caller has authenticated the sector; the function only transfers.
+ *   ...Auth        the caller passes a key and the card's 4-byte serial; the function
+ *                  authenticates, then transfers. A bad sector number gives
+ *                  KESTREL_ERR_INVALID_SECTOR before the session is looked at.
+ *   ...Single      the caller passes a key; the function wakes the card (WUPA, also from
+ *                  halt), runs anticollision and select to learn its serial, authenticates,
+ *                  then transfers. A bad sector number is found after the activation.
+ * Sector numbers above 39 give KESTREL_ERR_INVALID_SECTOR; the functions do not know the
+ * card's size, so a sector the card lacks fails on the card.
+ * ---------------------------------------------------------------------------------------- */
+
+/* Wakes the card (WUPA), runs anticollision and select. serial (4 bytes) is sent with the
+ * anticollision as it stands (zeros from a fresh start) and receives the card's serial. */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetCard(KestrelSession* session, uint8_t* serial);
+
+/* Authenticates the sector of `block` with the key, bound to the 4-byte serial. */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_AuthBlock(KestrelSession* session, const MifareKey* key,
+                                                   const uint8_t* serial, uint8_t block);
+/* MifC_GetCard(), then MifC_AuthBlock() with the serial found. */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_AuthBlockSingle(KestrelSession* session,
+                                                         const MifareKey* key, uint8_t block);
+/* Authenticates the sector's first block. KESTREL_ERR_INVALID_SECTOR comes first, before
+ * the session is checked. */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_AuthSector(KestrelSession* session, const MifareKey* key,
+                                                    const uint8_t* serial, uint8_t sector);
+/* MifC_GetCard(), then MifC_AuthSector() with the serial found. */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_AuthSectorSingle(KestrelSession* session,
+                                                          const MifareKey* key, uint8_t sector);
+
+/* MifC_AuthBlock(), then MifC_ReadBlock(). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_ReadBlockAuth(KestrelSession* session,
+                                                       const MifareKey* key, const uint8_t* serial,
+                                                       uint8_t block, uint8_t* data);
+/* MifC_AuthBlockSingle(), then MifC_ReadBlock(). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_ReadBlockSingle(KestrelSession* session,
+                                                         const MifareKey* key, uint8_t block,
+                                                         uint8_t* data);
+/* MifC_AuthBlock(), then MifC_WriteBlock(). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteBlockAuth(KestrelSession* session,
+                                                        const MifareKey* key, const uint8_t* serial,
+                                                        uint8_t block, const uint8_t* data);
+/* MifC_AuthBlockSingle(), then MifC_WriteBlock(). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteBlockSingle(KestrelSession* session,
+                                                          const MifareKey* key, uint8_t block,
+                                                          const uint8_t* data);
+
+/* Authenticates the sector (MifC_AuthSector()), then reads `count` blocks from its first
+ * block + offset into buffer (16 x count bytes). Block numbers are 8-bit: a run whose end
+ * wraps past block 255 (start >= end) reads nothing and returns 0. Offset and count are not
+ * held to the sector: blocks outside it fail on the card, after the blocks before them. */
+KESTREL_EXPORT int32_t KESTREL_CALL ReadBlocksFromSector(KestrelSession* session,
+                                                         const MifareKey* key,
+                                                         const uint8_t* serial, uint8_t sector,
+                                                         uint8_t offset, uint8_t count,
+                                                         uint8_t* buffer);
+/* As ReadBlocksFromSector(), writing the blocks from buffer. */
+KESTREL_EXPORT int32_t KESTREL_CALL WriteBlocksFromSector(KestrelSession* session,
+                                                          const MifareKey* key,
+                                                          const uint8_t* serial, uint8_t sector,
+                                                          uint8_t offset, uint8_t count,
+                                                          const uint8_t* buffer);
+
+/* ------------------------------------------------------------------------------------------
  * MIFARE Classic: sector geometry and access conditions
  *
  * Pure computations: no session, no card.
@@ -438,6 +553,190 @@ KESTREL_EXPORT int32_t KESTREL_CALL ACL_GetValidDataSecPrivs(uint32_t index, uin
 /* As ACL_GetValidDataSecPrivs() for the trailer conditions. */
 KESTREL_EXPORT int32_t KESTREL_CALL ACL_GetValidTrailerPrivs(uint32_t index, uint32_t* keyA,
                                                              uint32_t* keyB);
+
+/* ------------------------------------------------------------------------------------------
+ * MIFARE Classic: value blocks
+ *
+ * A value block holds a signed 32-bit value as value, NOT value, value (bytes 0-11, little
+ * endian), then the address byte a as a, NOT a, a, NOT a. The card increments and decrements
+ * it itself. The functions here store the block's own number as the address.
+ * ---------------------------------------------------------------------------------------- */
+
+/* Value operation codes, handed to the card as they stand. */
+#define VALUE_OP_DECREMENT 0xC0
+#define VALUE_OP_INCREMENT 0xC1
+
+/* Access conditions of a value sector, as an initializer of 4 bytes:
+ * uint8_t access[4] = VALUE_SECTOR_ACCESS;
+ * Data blocks: key A reads and decrements, key B does everything. Trailer: key A reads the
+ * access bytes; key B writes key A, reads and writes the access bytes, writes key B. */
+#define VALUE_SECTOR_ACCESS {0x08, 0x77, 0x8F, 0x00}
+
+/* Writes a value block of `value` to `block` (MifC_WriteBlockSingle() with the key). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_CreateValue(KestrelSession* session, int32_t value,
+                                                     uint8_t block, const MifareKey* key);
+/* Applies operation (VALUE_OP_INCREMENT, VALUE_OP_DECREMENT or any other card code) with
+ * value to `block` of the authenticated sector and stores the result back in that block. */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_ProcessValue(KestrelSession* session, uint8_t operation,
+                                                      uint8_t block, int32_t value);
+/* MifC_AuthBlock(), then MifC_ProcessValue(). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_ProcessValueAuth(KestrelSession* session,
+                                                          const MifareKey* key,
+                                                          const uint8_t* serial, uint8_t operation,
+                                                          uint8_t block, int32_t value);
+/* MifC_AuthBlockSingle(), then MifC_ProcessValue(). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_ProcessValueSingle(KestrelSession* session,
+                                                            const MifareKey* key, uint8_t operation,
+                                                            uint8_t block, int32_t value);
+/* Makes a value sector: MifC_AuthSectorSingle() with authKey, then the trailer becomes
+ * newKeyA's bytes, VALUE_SECTOR_ACCESS, newKeyB's bytes (type bytes ignored). The data
+ * blocks are not touched: create the values with MifC_CreateValue() and the new key B. */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_FormatValueSector(KestrelSession* session, uint8_t sector,
+                                                           const MifareKey* newKeyA,
+                                                           const MifareKey* newKeyB,
+                                                           const MifareKey* authKey);
+
+/* ------------------------------------------------------------------------------------------
+ * MIFARE Classic: sector data and trailers
+ *
+ * Sector data is the sector's data blocks, first block first: 48 bytes (sectors 0-31) or 240
+ * (32-39). `size` states the caller's buffer; only its low 8 bits count and they must equal
+ * the data size, else KESTREL_ERR_BUFFER_SIZE before any transfer (after the authentication
+ * of the Auth and Single forms). Writes never touch block 0 of the card (the manufacturer
+ * block): for sector 0 the first 16 data bytes are not used.
+ * A trailer is passed raw (16 bytes) or split: access (4 bytes) and two key records. Split
+ * writes take keyA's and keyB's six bytes and ignore their type bytes; split reads give key
+ * A type KEY_TYPE_A and key B type KEY_TYPE_B (the card shows key A as zeros), fill only the
+ * non-NULL outputs and leave all of them untouched on failure.
+ * ---------------------------------------------------------------------------------------- */
+
+/* Reads the sector's data into buffer (size bytes). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_ReadSectorData(KestrelSession* session, uint8_t* buffer,
+                                                        uint32_t size, uint8_t sector);
+/* MifC_AuthSector(), then MifC_ReadSectorData(). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_ReadSectorDataAuth(KestrelSession* session,
+                                                            const MifareKey* key,
+                                                            const uint8_t* serial, uint8_t* buffer,
+                                                            uint32_t size, uint8_t sector);
+/* MifC_AuthSectorSingle(), then MifC_ReadSectorData(). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_ReadSectorDataSingle(KestrelSession* session,
+                                                              const MifareKey* key,
+                                                              uint8_t* buffer, uint32_t size,
+                                                              uint8_t sector);
+/* Writes the sector's data from data (size bytes). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorData(KestrelSession* session,
+                                                         const uint8_t* data, uint32_t size,
+                                                         uint8_t sector);
+/* MifC_AuthSector(), then MifC_WriteSectorData(). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorDataAuth(KestrelSession* session,
+                                                             const MifareKey* key,
+                                                             const uint8_t* serial,
+                                                             const uint8_t* data, uint32_t size,
+                                                             uint8_t sector);
+/* MifC_AuthSectorSingle(), then MifC_WriteSectorData(). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorDataSingle(KestrelSession* session,
+                                                               const MifareKey* key,
+                                                               const uint8_t* data, uint32_t size,
+                                                               uint8_t sector);
+
+/* Whole sector, split trailer: MifC_WriteSectorData(), then MifC_WriteSectorTrailer2(). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSector(KestrelSession* session, uint8_t sector,
+                                                     const uint8_t* data, uint32_t size,
+                                                     const uint8_t* access, const MifareKey* keyA,
+                                                     const MifareKey* keyB);
+/* Whole sector from one image: size is data size + 16 (64 or 256; the check is made on
+ * (size - 16) modulo 256); the data, then the last 16 bytes to the trailer block. */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSector2(KestrelSession* session, uint8_t sector,
+                                                      const uint8_t* image, uint32_t size);
+/* MifC_AuthSector(), then MifC_WriteSector(). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorAuth(KestrelSession* session,
+                                                         const MifareKey* key,
+                                                         const uint8_t* serial, uint8_t sector,
+                                                         const uint8_t* data, uint32_t size,
+                                                         const uint8_t* access,
+                                                         const MifareKey* keyA,
+                                                         const MifareKey* keyB);
+/* MifC_AuthSector(), then MifC_WriteSector2(). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorAuth2(KestrelSession* session,
+                                                          const MifareKey* key,
+                                                          const uint8_t* serial, uint8_t sector,
+                                                          const uint8_t* image, uint32_t size);
+/* MifC_AuthSectorSingle() with key, then MifC_WriteSector(). Note: key comes after access. */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorSingle(KestrelSession* session, uint8_t sector,
+                                                           const uint8_t* data, uint32_t size,
+                                                           const uint8_t* access,
+                                                           const MifareKey* key,
+                                                           const MifareKey* keyA,
+                                                           const MifareKey* keyB);
+/* MifC_AuthSectorSingle() with key, then MifC_WriteSector2(). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorSingle2(KestrelSession* session,
+                                                            uint8_t sector, const uint8_t* image,
+                                                            uint32_t size, const MifareKey* key);
+
+/* Writes a split trailer to `block` (not checked to be a trailer block). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteTrailerDirect(KestrelSession* session,
+                                                            uint8_t block, const uint8_t* access,
+                                                            const MifareKey* keyA,
+                                                            const MifareKey* keyB);
+/* Writes a raw trailer to `block`: the same as MifC_WriteBlock(). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteTrailerDirect2(KestrelSession* session,
+                                                             uint8_t block,
+                                                             const uint8_t* trailer);
+/* Writes a raw trailer to the sector's trailer block. */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorTrailer(KestrelSession* session,
+                                                            uint8_t sector,
+                                                            const uint8_t* trailer);
+/* Writes a split trailer to the sector's trailer block. */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorTrailer2(KestrelSession* session,
+                                                             uint8_t sector, const uint8_t* access,
+                                                             const MifareKey* keyA,
+                                                             const MifareKey* keyB);
+/* MifC_AuthSector(), then MifC_WriteSectorTrailer2(). Note: the sector comes first. */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorTrailerAuth(
+    KestrelSession* session, uint8_t sector, const MifareKey* key, const uint8_t* serial,
+    const uint8_t* access, const MifareKey* keyA, const MifareKey* keyB);
+/* MifC_AuthSector(), then MifC_WriteSectorTrailer(). Note: the sector comes first. */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorTrailerAuth2(KestrelSession* session,
+                                                                 uint8_t sector,
+                                                                 const MifareKey* key,
+                                                                 const uint8_t* serial,
+                                                                 const uint8_t* trailer);
+/* MifC_AuthBlockSingle() on `block`, then a raw trailer to it. */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteTrailerSingle(KestrelSession* session,
+                                                            const MifareKey* key, uint8_t block,
+                                                            const uint8_t* trailer);
+/* MifC_AuthBlockSingle() on `block`, then a split trailer to it. */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteTrailerSingle2(KestrelSession* session,
+                                                             const MifareKey* key, uint8_t block,
+                                                             const uint8_t* access,
+                                                             const MifareKey* keyA,
+                                                             const MifareKey* keyB);
+
+/* Reads the sector's trailer block raw into trailer (16 bytes). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailer(KestrelSession* session, uint8_t sector,
+                                                          uint8_t* trailer);
+/* Reads the sector's trailer split; each output may be NULL. */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailer2(KestrelSession* session,
+                                                           uint8_t sector, uint8_t* access,
+                                                           MifareKey* keyA, MifareKey* keyB);
+/* MifC_AuthSector(), then MifC_GetSectorTrailer(). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailerAuth(KestrelSession* session,
+                                                              const MifareKey* key,
+                                                              const uint8_t* serial,
+                                                              uint8_t sector, uint8_t* trailer);
+/* MifC_AuthSector(), then MifC_GetSectorTrailer2(). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailerAuth2(
+    KestrelSession* session, const MifareKey* key, const uint8_t* serial, uint8_t sector,
+    uint8_t* access, MifareKey* keyA, MifareKey* keyB);
+/* MifC_AuthSectorSingle(), then MifC_GetSectorTrailer(). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailerSingle(KestrelSession* session,
+                                                                const MifareKey* key,
+                                                                uint8_t sector, uint8_t* trailer);
+/* MifC_AuthSectorSingle(), then MifC_GetSectorTrailer2(). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailerSingle2(KestrelSession* session,
+                                                                 const MifareKey* key,
+                                                                 uint8_t sector, uint8_t* access,
+                                                                 MifareKey* keyA, MifareKey* keyB);
 
 #ifdef __cplusplus
 }
