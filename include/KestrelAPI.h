@@ -596,6 +596,35 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_FormatValueSector(KestrelSession* sessi
                                                            const MifareKey* newKeyB,
                                                            const MifareKey* authKey);
 
+/* Older value functions: each activates the card itself (RF reset, WUPA, anticollision,
+ * select) and authenticates with the key before it acts. */
+
+/* Makes `block` a value block of value 0 in a value sector: writes the trailer of the
+ * block's sector as WriteTrailerData() does (authKey opens it; newKeyX and newKeyY become
+ * the keys, ordered by their type bytes; equal types give KESTREL_ERR_INVALID_KEYS), then
+ * authenticates the block with newKeyY (which must become key B) and writes the value block.
+ * Blocks from 128 on belong to the 16-block sectors: their trailer is the last block of that
+ * sector (block 200: sector 36, trailer 207). A trailer block is refused with
+ * KESTREL_ERR_WRONG_PARAMETER before anything is sent, as the value image would overwrite
+ * the sector's keys. A failure after the trailer write leaves the new trailer on the card. */
+KESTREL_EXPORT int32_t KESTREL_CALL CreateValueBlock(KestrelSession* session, uint8_t block,
+                                                     const MifareKey* newKeyX,
+                                                     const MifareKey* newKeyY,
+                                                     const MifareKey* authKey);
+/* Adds value to the value block. Only the block given is addressed: the reader
+ * authenticates the sector that holds it, so every block 0-255 is served alike. */
+KESTREL_EXPORT int32_t KESTREL_CALL IncrementValue(KestrelSession* session, uint8_t block,
+                                                   const MifareKey* key, int32_t value);
+/* Subtracts value from the value block; blocks as IncrementValue(). */
+KESTREL_EXPORT int32_t KESTREL_CALL DecrementValue(KestrelSession* session, uint8_t block,
+                                                   const MifareKey* key, int32_t value);
+/* Reads the value block and checks it: KESTREL_ERR_VALUE_CORRUPTED for value bytes that
+ * disagree, then KESTREL_ERR_VALUE_ADDRESS_CORRUPTED for address bytes that disagree, then
+ * KESTREL_ERR_VALUE_ADDRESS_MISMATCH for an address other than `block`. *value is written
+ * only on success. Blocks as IncrementValue(). */
+KESTREL_EXPORT int32_t KESTREL_CALL GetValue(KestrelSession* session, uint8_t block,
+                                             const MifareKey* key, int32_t* value);
+
 /* ------------------------------------------------------------------------------------------
  * MIFARE Classic: sector data and trailers
  *
@@ -737,6 +766,157 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailerSingle2(KestrelSession*
                                                                  const MifareKey* key,
                                                                  uint8_t sector, uint8_t* access,
                                                                  MifareKey* keyA, MifareKey* keyB);
+
+/* ------------------------------------------------------------------------------------------
+ * MIFARE Classic: older sector functions
+ *
+ * Every function here that identifies the card itself starts with an RF reset (25) and a
+ * fresh activation (WUPA, anticollision, select), so nothing of an earlier call survives; the
+ * forms with SN in their name and ReadSectorData() take the serial from the caller instead.
+ * Trailers are built from two key records whose type bytes decide which becomes key A
+ * (KEY_TYPE_A); equal type bytes give KESTREL_ERR_INVALID_KEYS before anything is sent.
+ * Sector numbers with 4-block arithmetic reach sectors 0-31 only: what each function does
+ * with sectors 32-39 is said at the function.
+ * ---------------------------------------------------------------------------------------- */
+
+/* A sector described by the caller. */
+typedef struct SectorExStruct {
+    uint16_t blockCount; /* blocks of the sector, trailer included (4 or 16; 0 is refused) */
+    uint8_t firstBlock;  /* number of its first block; block numbers wrap at 256 */
+    uint8_t* data;       /* (blockCount - 1) x 16 bytes: the data blocks */
+    uint8_t* trailer;    /* 16 bytes: the trailer block */
+} SectorExStruct;
+
+/* A byte block with its length. Blocks the library fills for the application come from
+ * malloc() and go back with FreeAppDataStruct(). */
+typedef struct AppDataStruct {
+    uint32_t length;
+    uint8_t* data;
+} AppDataStruct;
+
+/* RF reset, WUPA (ATQA into *atqa), anticollision into serial (4 bytes), select (SAK into
+ * *sak). atqa and sak may be NULL. Outputs already stored stay stored when a later step
+ * fails. */
+KESTREL_EXPORT int32_t KESTREL_CALL SelectCard(KestrelSession* session, uint8_t* serial,
+                                               uint16_t* atqa, uint8_t* sak);
+/* SelectCard() without ATQA and SAK. */
+KESTREL_EXPORT int32_t KESTREL_CALL GetCardID(KestrelSession* session, uint8_t* serial);
+/* RF reset, then request, anticollision and select of an idle card in one reader command
+ * (as SelectIdleCard()). uidLength: capacity in, length out. atqa and sak may be NULL. */
+KESTREL_EXPORT int32_t KESTREL_CALL SelectCardEx(KestrelSession* session, uint8_t* uid,
+                                                 uint8_t* uidLength, uint16_t* atqa, uint8_t* sak);
+/* SelectCardEx() without ATQA and SAK. */
+KESTREL_EXPORT int32_t KESTREL_CALL GetCardIDEx(KestrelSession* session, uint8_t* uid,
+                                                uint8_t* uidLength);
+/* GetCardIDEx() into the library's own buffer: 0 when a card answers. */
+KESTREL_EXPORT int32_t KESTREL_CALL GetCardIDF(KestrelSession* session);
+
+/* Activates, authenticates `block` with key, reads it into data (16 bytes). */
+KESTREL_EXPORT int32_t KESTREL_CALL ReadBlock(KestrelSession* session, uint8_t block,
+                                              const MifareKey* key, uint8_t* data);
+/* Activates, authenticates `block` with key, writes data (16 bytes) to it. */
+KESTREL_EXPORT int32_t KESTREL_CALL WriteBlock(KestrelSession* session, uint8_t block,
+                                               const MifareKey* key, const uint8_t* data);
+/* Activates, authenticates the sector, reads its four blocks, trailer included, into data
+ * (64 bytes). Sectors 0-31 only: a 16-block sector does not fit the 64 bytes, so sector 32 and
+ * above give KESTREL_ERR_WRONG_PARAMETER before anything is sent (ReadSectorBytes() and
+ * ReadSectorEx() read those). */
+KESTREL_EXPORT int32_t KESTREL_CALL ReadSector(KestrelSession* session, const MifareKey* key,
+                                               uint8_t sector, uint8_t* data);
+/* Activates, authenticates the sector, writes its four blocks, trailer included, from data
+ * (64 bytes); card block 0 is skipped. Sectors 0-31 only, as ReadSector(). */
+KESTREL_EXPORT int32_t KESTREL_CALL WriteSector(KestrelSession* session, uint8_t sector,
+                                                const MifareKey* key, const uint8_t* data);
+/* Activates, authenticates the sector, writes its three data blocks from data (48 bytes);
+ * card block 0 is skipped. Sectors 0-31 only: the 240 bytes of a 16-block sector do not come
+ * in 48, so sector 32 and above give KESTREL_ERR_WRONG_PARAMETER before anything is sent
+ * (WriteSectorDataBytes() and WriteSectorDataEx() write those). */
+KESTREL_EXPORT int32_t KESTREL_CALL WriteSectorData(KestrelSession* session, const MifareKey* key,
+                                                    uint8_t sector, const uint8_t* data);
+
+/* Activates, authenticates the described sector's first block, reads its data blocks,
+ * authenticates its trailer block and reads the trailer. */
+KESTREL_EXPORT int32_t KESTREL_CALL ReadSectorEx(KestrelSession* session, const MifareKey* key,
+                                                 SectorExStruct* sector);
+/* As ReadSectorEx(), writing (card block 0 skipped); the trailer last. */
+KESTREL_EXPORT int32_t KESTREL_CALL WriteSectorEx(KestrelSession* session, const MifareKey* key,
+                                                  const SectorExStruct* sector);
+/* Activates, authenticates, writes the described sector's data blocks (card block 0
+ * skipped); the trailer is not touched (trailer may be NULL). */
+KESTREL_EXPORT int32_t KESTREL_CALL WriteSectorDataEx(KestrelSession* session,
+                                                      const MifareKey* key,
+                                                      const SectorExStruct* sector);
+/* As WriteSectorDataEx() with the caller's serial (4 bytes) and no activation. */
+KESTREL_EXPORT int32_t KESTREL_CALL WriteSectorDataExSN(KestrelSession* session,
+                                                        const MifareKey* key,
+                                                        const SectorExStruct* sector,
+                                                        const uint8_t* serial);
+/* Authenticates with the caller's serial (no activation) and reads the described sector's
+ * data blocks (trailer may be NULL). */
+KESTREL_EXPORT int32_t KESTREL_CALL ReadSectorData(KestrelSession* session, const MifareKey* key,
+                                                   SectorExStruct* sector, const uint8_t* serial);
+
+/* Activates, authenticates `block` with authKey and writes a trailer to it: access (4 bytes)
+ * between the keys keyX and keyY ordered by their type bytes. */
+KESTREL_EXPORT int32_t KESTREL_CALL WriteTrailerDataDirect(KestrelSession* session, uint8_t block,
+                                                           const uint8_t* access,
+                                                           const MifareKey* authKey,
+                                                           const MifareKey* keyX,
+                                                           const MifareKey* keyY);
+/* WriteTrailerDataDirect() on the sector's trailer block. Works exactly as
+ * WriteTrailerDataEx(): sectors 32-39 use their 16-block trailer (sector 32: block 143), and
+ * sector 40 and above give KESTREL_ERR_WRONG_PARAMETER before the session is looked at. */
+KESTREL_EXPORT int32_t KESTREL_CALL WriteTrailerData(KestrelSession* session, uint8_t sector,
+                                                     const uint8_t* access,
+                                                     const MifareKey* authKey,
+                                                     const MifareKey* keyX, const MifareKey* keyY);
+/* WriteTrailerDataDirect() on the trailer of sector 0-39; any other sector gives
+ * KESTREL_ERR_WRONG_PARAMETER before the session is looked at. */
+KESTREL_EXPORT int32_t KESTREL_CALL WriteTrailerDataEx(KestrelSession* session, uint16_t sector,
+                                                       const uint8_t* access,
+                                                       const MifareKey* authKey,
+                                                       const MifareKey* keyX,
+                                                       const MifareKey* keyY);
+/* Authenticates `block` with authKey and the caller's serial (no activation) and writes the
+ * 16 trailer bytes unchanged. */
+KESTREL_EXPORT int32_t KESTREL_CALL WriteTrailerDataDirectSN(KestrelSession* session,
+                                                             uint8_t block,
+                                                             const MifareKey* authKey,
+                                                             const uint8_t* trailer,
+                                                             const uint8_t* serial);
+
+/* Byte-block forms. Sector and length (and a NULL structure or data) are checked first,
+ * before the session: anything but the lengths below, or a sector above 39, gives
+ * KESTREL_ERR_WRONG_PARAMETER. */
+
+/* Reads a whole sector into a new block: sectors 0-31 as ReadSector() (length 64), 32-39 as
+ * ReadSectorEx() (length 256: the 240 data bytes, then the trailer). *out is overwritten on
+ * success only; release it with FreeAppDataStruct(). KESTREL_ERR_NOT_ENOUGH_MEMORY when the
+ * block cannot be allocated. */
+KESTREL_EXPORT int32_t KESTREL_CALL ReadSectorBytes(KestrelSession* session, const MifareKey* key,
+                                                    uint16_t sector, AppDataStruct* out);
+/* Writes a whole sector: sectors 0-31 need length 64 (WriteSector()), 32-39 length 256
+ * (WriteSectorEx(): bytes 0-239 data, 240-255 trailer). */
+KESTREL_EXPORT int32_t KESTREL_CALL WriteSectorBytes(KestrelSession* session, uint16_t sector,
+                                                     const MifareKey* key,
+                                                     const AppDataStruct* in);
+/* Activates the card (as GetCardIDEx()), then checks the sector and reads its data blocks
+ * with ReadSectorData() (48 or 240 bytes). length 0: a new block is allocated and length set;
+ * a length below the data size gives KESTREL_ERR_NOT_ENOUGH_MEMORY after the read, nothing
+ * copied; otherwise the data size is copied into data and length is left alone. Here only
+ * a NULL structure, or a NULL data with a length, is refused before the session. */
+KESTREL_EXPORT int32_t KESTREL_CALL ReadSectorDataBytes(KestrelSession* session,
+                                                        const MifareKey* key, uint16_t sector,
+                                                        AppDataStruct* inOut);
+/* Writes a sector's data: sectors 0-31 need length 48 (WriteSectorData()), 32-39 length 256
+ * (WriteSectorDataEx() with the first 240 bytes; the last 16 are not written). */
+KESTREL_EXPORT int32_t KESTREL_CALL WriteSectorDataBytes(KestrelSession* session,
+                                                         const MifareKey* key, uint16_t sector,
+                                                         const AppDataStruct* in);
+/* Releases a block the library allocated (when length and data are both non-zero) and
+ * zeroes both fields. 0, or KESTREL_ERR_WRONG_PARAMETER for NULL. Give it only structures
+ * the library filled. */
+KESTREL_EXPORT int32_t KESTREL_CALL FreeAppDataStruct(AppDataStruct* data);
 
 #ifdef __cplusplus
 }
