@@ -918,6 +918,31 @@ KESTREL_EXPORT int32_t KESTREL_CALL WriteSectorDataBytes(KestrelSession* session
  * the library filled. */
 KESTREL_EXPORT int32_t KESTREL_CALL FreeAppDataStruct(AppDataStruct* data);
 
+/* ------------------------------------------------------------------------------------------
+ * MIFARE Ultralight
+ *
+ * 7-byte UID, 4-byte pages, no authentication. Page numbers are not checked: the card
+ * refuses pages it does not have.
+ * ---------------------------------------------------------------------------------------- */
+
+/* Activates an idle card (as SelectIdleCard()) into uid (7 bytes). 0 for a 7-byte UID; -1
+ * (not a result code) for any other length, whose bytes are left in uid; a longer UID gives
+ * KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT. */
+KESTREL_EXPORT int32_t KESTREL_CALL MifU_GetCard(KestrelSession* session, uint8_t* uid);
+/* Reads 16 bytes (four pages from `page` on) into data. A longer answer gives
+ * KESTREL_ERR_WRONG_PARAMETER and copies nothing. */
+KESTREL_EXPORT int32_t KESTREL_CALL MifU_Read16Bytes(KestrelSession* session, uint8_t page,
+                                                     uint8_t* data);
+/* Reads one page into *value (its four bytes in memory order); written only on success. */
+KESTREL_EXPORT int32_t KESTREL_CALL MifU_ReadPage(KestrelSession* session, uint8_t page,
+                                                  uint32_t* value);
+/* Writes 16 bytes with the compatibility write to `page` (the card stores the first four). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifU_Write16Bytes(KestrelSession* session, uint8_t page,
+                                                      const uint8_t* data);
+/* Writes one page (4 bytes). */
+KESTREL_EXPORT int32_t KESTREL_CALL MifU_WritePage(KestrelSession* session, uint8_t page,
+                                                   const uint8_t* data);
+
 #ifdef __cplusplus
 }
 #endif
