@@ -64,6 +64,13 @@ Result TcpInterface::Close() {
     return KESTREL_OK;
 }
 
+Result TcpInterface::Purge() {
+    uint8_t scratch[256];
+    while (socket_->IsOpen() && socket_->Receive(scratch, sizeof scratch).count > 0) {
+    }
+    return KESTREL_OK;
+}
+
 Result TcpInterface::Write(const uint8_t* buffer, uint32_t length, uint32_t* written,
                            uint32_t timeOutMs) {
     if (!socket_->IsOpen()) return KESTREL_ERR_SOCKET;

@@ -26,7 +26,8 @@ class TcpInterface final : public CommInterface {
     // error (ECONNREFUSED, for example; EINVAL for an address that is not dotted IPv4).
     Result Open() override;
     Result Close() override;
-    Result Purge() override { return KESTREL_OK; }
+    // Discards the bytes that have arrived and not been read; always 0.
+    Result Purge() override;
     // Sends the whole buffer. A send that stalls after part of the buffer went out gives
     // KESTREL_ERR_SOCKET; no room at all within the time-out gives the OS "would block" error.
     Result Write(const uint8_t* buffer, uint32_t length, uint32_t* written,

@@ -9,6 +9,7 @@ Result BlockFramingProtocol::Reset() {
     readTimeOut_ = kDefaultTimeOutMs;
     writeTimeOut_ = kDefaultTimeOutMs;
     sequence_ = 0;
+    outOfStep_ = false;
     return comm_.Reopen();
 }
 
@@ -85,6 +86,13 @@ Result BlockFramingProtocol::Transceive(reader::ReaderCommand& command, int32_t 
     frame.push_back(static_cast<uint8_t>(crc & 0xFF));
     frame.push_back(static_cast<uint8_t>(crc >> 8));
 
+    // Without this, the answer to an earlier request that arrived after its time-out would be
+    // taken for the answer to this one, and every later exchange would be one frame behind.
+    if (outOfStep_) {
+        comm_.Purge();
+        outOfStep_ = false;
+    }
+
     LogSent(frame.data(), frame.size());
     uint32_t written = 0;
     Result r = comm_.Write(frame.data(), static_cast<uint32_t>(frame.size()), &written,
@@ -95,7 +103,10 @@ Result BlockFramingProtocol::Transceive(reader::ReaderCommand& command, int32_t 
     if (r != KESTREL_OK) return r;
 
     r = ReadResponse(frame);
-    if (r != KESTREL_OK) return r;
+    if (r != KESTREL_OK) {
+        outOfStep_ = true;
+        return r;
+    }
 
     // Logged before any check so that a frame that fails them can still be inspected.
     LogReceived(frame.data(), frame.size());
@@ -103,10 +114,10 @@ Result BlockFramingProtocol::Transceive(reader::ReaderCommand& command, int32_t 
     const size_t dataLength = frame.size() - kHeaderSize - kCrcSize;
     const uint16_t expected = Crc16Mcrf4xx(frame.data(), kHeaderSize + dataLength);
     if (frame[kHeaderSize + dataLength] != (expected & 0xFF) ||
-        frame[kHeaderSize + dataLength + 1] != (expected >> 8)) {
+        frame[kHeaderSize + dataLength + 1] != (expected >> 8) || frame[1] != requestSequence) {
+        outOfStep_ = true;
         return KESTREL_ERR_FRAME_CRC;
     }
-    if (frame[1] != requestSequence) return KESTREL_ERR_FRAME_CRC;
 
     command.Clear();
     command.SetStatus(StatusMap(frame[2]));

@@ -45,6 +45,9 @@ class BlockFramingProtocol : public LinkProtocol {
     comm::CommInterface& comm_;
 
   private:
+    // Set when an answer went missing or was refused: a late or unread remainder may still be
+    // on its way, so pending input is discarded before the next request.
+    bool outOfStep_ = false;
     int32_t readTimeOut_ = kDefaultTimeOutMs;
     int32_t writeTimeOut_ = kDefaultTimeOutMs;
     uint8_t sequence_ = 0;

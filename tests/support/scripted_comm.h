@@ -40,7 +40,11 @@ class ScriptedComm : public comm::CommInterface {
         isOpen = false;
         return KESTREL_OK;
     }
-    Result Purge() override { return KESTREL_OK; }
+    Result Purge() override {
+        ++purges;
+        incoming.clear();
+        return KESTREL_OK;
+    }
     Result Write(const uint8_t* buffer, uint32_t length, uint32_t* written,
                  uint32_t timeOutMs) override {
         Bytes request(buffer, buffer + length);
@@ -87,6 +91,7 @@ class ScriptedComm : public comm::CommInterface {
     bool isOpen = false;
     int opens = 0;
     int closes = 0;
+    int purges = 0;
 
   private:
     std::deque<Step> steps_;

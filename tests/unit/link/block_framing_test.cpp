@@ -157,6 +157,33 @@ TEST_F(BlockFramingTest, WrongSequenceThenNextRequestUsesNextNumber) {
     EXPECT_TRUE(comm.Done());
 }
 
+// After an answer went missing or was refused, whatever is still pending belongs to an earlier
+// request: it is discarded before the next request, and only then.
+TEST_F(BlockFramingTest, PendingInputIsDiscardedOnlyAfterAFailure) {
+    comm.Answer(Frame(0, 0x00));
+    EXPECT_EQ(Run(0x1D), KESTREL_OK);
+    comm.Answer(Frame(1, 0x00));
+    EXPECT_EQ(Run(0x1D), KESTREL_OK);
+    EXPECT_EQ(comm.purges, 0);
+
+    // The answer to request 2 is late: request 2 times out, its answer arrives afterwards.
+    comm.Answer({});
+    EXPECT_EQ(Run(0x1D), KESTREL_ERR_RS232_READ);
+    const Bytes late = Frame(2, 0x00);
+    comm.incoming.insert(comm.incoming.end(), late.begin(), late.end());
+    comm.Expect(Frame(3, 0x1D), Frame(3, 0x00));
+    EXPECT_EQ(Run(0x1D), KESTREL_OK);
+    EXPECT_EQ(comm.purges, 1);
+
+    // A refused frame (wrong sequence) also leads to one purge before the next request.
+    comm.Answer(Frame(9, 0x00));
+    EXPECT_EQ(Run(0x1D), KESTREL_ERR_FRAME_CRC);
+    comm.Answer(Frame(5, 0x00));
+    EXPECT_EQ(Run(0x1D), KESTREL_OK);
+    EXPECT_EQ(comm.purges, 2);
+    EXPECT_TRUE(comm.Done());
+}
+
 TEST_F(BlockFramingTest, FailedWriteReturnsItsCodeAndAdvancesTheSequence) {
     comm.FailWrite(KESTREL_ERR_RS232_WRITE);
     EXPECT_EQ(Run(0x1D), KESTREL_ERR_RS232_WRITE);
