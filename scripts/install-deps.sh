@@ -3,7 +3,7 @@
 # As root it runs apt-get itself; otherwise it prints the command to run.
 set -euo pipefail
 
-packages=(build-essential cmake libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(build-essential cmake libgtest-dev libgmock-dev libbenchmark-dev libssl-dev)
 
 missing=()
 for p in "${packages[@]}"; do
