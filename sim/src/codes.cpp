@@ -30,6 +30,8 @@ const char* StatusName(uint8_t statusByte) {
             return "card byte error";
         case status::kIdleStateCard:
             return "idle state card";
+        case status::kValueRefused:
+            return "value operation refused";
         case status::kAfterPolling:
             return "after polling";
         case status::kBadFrame:

@@ -70,6 +70,25 @@ void Firmware::RegisterCommand(uint8_t code, std::string name, Handler handler) 
 
 std::string Firmware::CommandName(uint8_t code) const {
     if (!table_[code].name.empty()) return table_[code].name;
+    // Commands that card models serve have no handler but a name in the logs.
+    switch (code) {
+        case card_command::kAuthenticate:
+            return "Authenticate";
+        case card_command::kReadBlock:
+            return "MifareRead";
+        case card_command::kWriteBlock:
+            return "MifareWrite";
+        case card_command::kValueOperation:
+            return "ValueOperation";
+        case card_command::kWritePage:
+            return "WritePage";
+        case card_command::kWriteData:
+            return "WriteData";
+        case card_command::kReadData:
+            return "ReadData";
+        default:
+            break;
+    }
     char text[16];
     std::snprintf(text, sizeof text, "command 0x%02X", code);
     return text;

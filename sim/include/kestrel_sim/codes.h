@@ -20,6 +20,7 @@ constexpr uint8_t kAuthExpected = 0xF6;      // -10
 constexpr uint8_t kCardBit = 0xF5;           // -11
 constexpr uint8_t kCardByte = 0xF4;          // -12
 constexpr uint8_t kIdleStateCard = 0xF3;     // -13
+constexpr uint8_t kValueRefused = 0xF0;      // -16: source not a value block, or overflow
 constexpr uint8_t kAfterPolling = 0xEC;      // -20
 constexpr uint8_t kBadFrame = 0xEB;          // -21: request with a wrong CRC
 constexpr uint8_t kCardTimeOut = 0xEA;       // -22
@@ -43,6 +44,29 @@ constexpr uint8_t kCascadeSelect = 0x42;
 constexpr uint8_t kActivateIdle = 0x43;
 constexpr uint8_t kActivateWakeUp = 0x44;
 }  // namespace command
+
+// Reader commands that the firmware passes to the active card's model.
+namespace card_command {
+constexpr uint8_t kAuthenticate = 0x18;    // key type, serial (4), coded key (12), block
+constexpr uint8_t kReadBlock = 0x19;       // block -> 16 bytes
+constexpr uint8_t kWriteBlock = 0x1A;      // block, 16 bytes
+constexpr uint8_t kValueOperation = 0x1B;  // operation, block, value (4, LE), transfer block
+constexpr uint8_t kWritePage = 0x1E;       // page, 4 bytes
+constexpr uint8_t kWriteData = 0x1F;       // card command, address, length, data
+constexpr uint8_t kReadData = 0x28;        // card command, address, length -> data
+}  // namespace card_command
+
+// Commands of MIFARE Classic and Ultralight cards as they travel on the air.
+namespace mifare {
+constexpr uint8_t kAuthKeyA = 0x60;
+constexpr uint8_t kAuthKeyB = 0x61;
+constexpr uint8_t kRead = 0x30;             // 16 bytes: a block, or four pages
+constexpr uint8_t kWrite = 0xA0;            // 16 bytes (a block; on Ultralight the first 4)
+constexpr uint8_t kUltralightWrite = 0xA2;  // one page of 4 bytes
+constexpr uint8_t kDecrement = 0xC0;
+constexpr uint8_t kIncrement = 0xC1;
+constexpr uint8_t kRestore = 0xC2;
+}  // namespace mifare
 
 // ISO/IEC 14443-3 Type A.
 namespace iso14443a {

@@ -26,7 +26,8 @@ class Firmware {
     // Adds or replaces the handler of `code`; `name` appears in frame logs.
     void RegisterCommand(uint8_t code, std::string name, Handler handler);
     bool HasCommand(uint8_t code) const { return static_cast<bool>(table_[code].handler); }
-    // The registered name, "command 0xNN" for codes without a handler.
+    // The registered name; for the card commands of card_command their name; "command 0xNN"
+    // for other codes without a handler.
     std::string CommandName(uint8_t code) const;
 
     Answer Execute(uint8_t code, const Bytes& params);
