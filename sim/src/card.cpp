@@ -3,6 +3,9 @@
 #include <stdexcept>
 
 #include "kestrel_sim/hex.h"
+#include "kestrel_sim/image_file.h"
+#include "kestrel_sim/mifare_classic.h"
+#include "kestrel_sim/ultralight.h"
 
 namespace kestrel::sim {
 
@@ -31,6 +34,11 @@ Card::Card(std::string type, Bytes uid, uint16_t atqa, uint8_t sak)
 
 std::optional<CardReply> Card::HandleCommand(uint8_t /*code*/, const Bytes& /*params*/) {
     return std::nullopt;
+}
+
+bool Card::LoadImage(const Bytes& /*image*/, std::string* error) {
+    if (error) *error = type_ + " cards have no memory image";
+    return false;
 }
 
 int CascadeLevels(size_t uidLength) {
@@ -88,10 +96,10 @@ int LevelOfSelectCode(uint8_t selectCode) {
 
 const std::vector<CardProfile>& CardProfiles() {
     static const std::vector<CardProfile> kProfiles = {
-        {"classic1k", 4, 0x0004, 0x08},
-        {"classic4k", 4, 0x0002, 0x18},
-        {"ultralight", 7, 0x0044, 0x00},
-        {"desfire", 7, 0x0344, 0x20},
+        {"classic1k", 4, 0x0004, 0x08, classic::kBlocks1K * classic::kBlockSize},
+        {"classic4k", 4, 0x0002, 0x18, classic::kBlocks4K * classic::kBlockSize},
+        {"ultralight", 7, 0x0044, 0x00, ultralight::kPages * ultralight::kPageSize},
+        {"desfire", 7, 0x0344, 0x20, 0},
     };
     return kProfiles;
 }
@@ -114,8 +122,53 @@ Bytes RandomUid(size_t length, std::mt19937& random) {
 }
 
 std::unique_ptr<Card> MakeCard(const CardProfile& profile, Bytes uid) {
-    return std::make_unique<Card>(profile.name, std::move(uid), profile.atqa, profile.sak);
+    const std::string type = profile.name;
+    if (type == "classic1k" || type == "classic4k") {
+        return std::make_unique<ClassicCard>(
+            type, std::move(uid), profile.atqa, profile.sak,
+            type == "classic1k" ? classic::kBlocks1K : classic::kBlocks4K);
+    }
+    if (type == "ultralight") {
+        return std::make_unique<UltralightCard>(type, std::move(uid), profile.atqa, profile.sak);
+    }
+    return std::make_unique<Card>(type, std::move(uid), profile.atqa, profile.sak);
 }
+
+Bytes UidInImage(const CardProfile& profile, const Bytes& image) {
+    if (profile.imageSize == 0 || image.size() != profile.imageSize) return {};
+    if (profile.uidLength == 4) return Bytes(image.begin(), image.begin() + 4);  // block 0
+    // Ultralight: UID0..2 and BCC0 in page 0, UID3..6 in page 1.
+    return {image[0], image[1], image[2], image[4], image[5], image[6], image[7]};
+}
+
+namespace {
+
+bool Fail(std::string* error, const std::string& message) {
+    if (error) *error = message;
+    return false;
+}
+
+// The UID of "TYPE:UIDHEX"; an empty text gives a random one where `randomWhenEmpty`.
+bool ParseUid(const CardProfile& profile, const std::string& uidText, bool randomWhenEmpty,
+              std::mt19937& random, Bytes* uid, std::string* error) {
+    if (uidText.empty() && randomWhenEmpty) {
+        *uid = RandomUid(profile.uidLength, random);
+        return true;
+    }
+    auto parsed = ParseHex(uidText);
+    if (!parsed) return Fail(error, "UID '" + uidText + "' is not an even number of hex digits");
+    if (parsed->size() != profile.uidLength) {
+        return Fail(error, std::string(profile.name) + " needs a " +
+                               std::to_string(profile.uidLength) + "-byte UID, '" + uidText +
+                               "' has " + std::to_string(parsed->size()) + " bytes");
+    }
+    const std::string problem = CheckUid(*parsed);
+    if (!problem.empty()) return Fail(error, problem);
+    *uid = std::move(*parsed);
+    return true;
+}
+
+}  // namespace
 
 std::unique_ptr<Card> ParseCard(const std::string& text, std::mt19937& random, std::string* error) {
     const size_t colon = text.find(':');
@@ -128,32 +181,56 @@ std::unique_ptr<Card> ParseCard(const std::string& text, std::mt19937& random, s
         if (error) *error = "unknown card type '" + typeName + "' (known: " + known + ")";
         return nullptr;
     }
-    Bytes uid;
-    if (colon == std::string::npos) {
-        uid = RandomUid(profile->uidLength, random);
-    } else {
-        const std::string uidText = text.substr(colon + 1);
-        auto parsed = ParseHex(uidText);
-        if (!parsed) {
-            if (error) *error = "UID '" + uidText + "' is not an even number of hex digits";
-            return nullptr;
-        }
-        if (parsed->size() != profile->uidLength) {
-            if (error) {
-                *error = std::string(profile->name) + " needs a " +
-                         std::to_string(profile->uidLength) + "-byte UID, '" + uidText + "' has " +
-                         std::to_string(parsed->size()) + " bytes";
-            }
-            return nullptr;
-        }
-        const std::string problem = CheckUid(*parsed);
-        if (!problem.empty()) {
-            if (error) *error = problem;
-            return nullptr;
-        }
-        uid = std::move(*parsed);
+    if (colon == std::string::npos)
+        return MakeCard(*profile, RandomUid(profile->uidLength, random));
+    const std::string rest = text.substr(colon + 1);
+    const size_t fileColon = rest.find(':');
+    const std::string uidText = rest.substr(0, fileColon);
+    if (fileColon == std::string::npos) {
+        Bytes uid;
+        if (!ParseUid(*profile, uidText, false, random, &uid, error)) return nullptr;
+        return MakeCard(*profile, std::move(uid));
     }
-    return MakeCard(*profile, std::move(uid));
+
+    const std::string path = rest.substr(fileColon + 1);
+    if (profile->imageSize == 0) {
+        Fail(error, typeName + " cards have no memory image to keep in a file");
+        return nullptr;
+    }
+    if (path.empty()) {
+        Fail(error, "the image file name after the second ':' is empty");
+        return nullptr;
+    }
+    Bytes image;
+    std::string problem;
+    const ImageFileStatus read = ReadImageFile(path, profile->imageSize, &image, &problem);
+    if (read == ImageFileStatus::kFailed) {
+        Fail(error, problem);
+        return nullptr;
+    }
+    if (read == ImageFileStatus::kRead && image.size() != profile->imageSize) {
+        Fail(error, path + " has " + std::to_string(image.size()) + " bytes; a " + typeName +
+                        " image has " + std::to_string(profile->imageSize));
+        return nullptr;
+    }
+    Bytes uid;
+    if (read == ImageFileStatus::kRead && uidText.empty()) {
+        uid = UidInImage(*profile, image);
+        problem = CheckUid(uid);
+        if (!problem.empty()) {
+            Fail(error, path + ": " + problem);
+            return nullptr;
+        }
+    } else if (!ParseUid(*profile, uidText, true, random, &uid, error)) {
+        return nullptr;
+    }
+    std::unique_ptr<Card> card = MakeCard(*profile, std::move(uid));
+    if (read == ImageFileStatus::kRead && !card->LoadImage(image, &problem)) {
+        Fail(error, path + ": " + problem);
+        return nullptr;
+    }
+    card->SetImagePath(path);
+    return card;
 }
 
 }  // namespace kestrel::sim

@@ -14,12 +14,17 @@ bool VirtualReader::RemoveCard(const Bytes& uid) {
     return firmware_.field().Remove(uid) != nullptr;
 }
 
+std::unique_ptr<Card> VirtualReader::TakeCard(const Bytes& uid) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return firmware_.field().Remove(uid);
+}
+
 std::vector<CardInfo> VirtualReader::ListCards() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<CardInfo> cards;
     for (const Card* card : firmware_.field().Cards()) {
         cards.push_back(CardInfo{card->Type(), card->Uid(), card->Atqa(), card->Sak(),
-                                 firmware_.field().StateOf(*card)});
+                                 firmware_.field().StateOf(*card), card->ImagePath()});
     }
     return cards;
 }

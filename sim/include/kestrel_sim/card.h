@@ -69,11 +69,25 @@ class Card {
     // the field while active): drop session state such as an authentication.
     virtual void OnDeactivated() {}
 
+    // Cards with a memory that a raw dump holds (MIFARE Classic, Ultralight) override these.
+    // Size of the dump in bytes; 0 for cards without one.
+    virtual size_t ImageSize() const { return 0; }
+    // The whole memory, in the order of a dump.
+    virtual Bytes SaveImage() const { return {}; }
+    // Replaces the whole memory. False and *error when the image has the wrong size or holds
+    // another UID than the card's; the memory is then unchanged.
+    virtual bool LoadImage(const Bytes& image, std::string* error);
+
+    // The file the card's image is loaded from and saved to (kestrel-sim); empty for none.
+    const std::string& ImagePath() const { return imagePath_; }
+    void SetImagePath(std::string path) { imagePath_ = std::move(path); }
+
   private:
     std::string type_;
     Bytes uid_;
     uint16_t atqa_;
     uint8_t sak_;
+    std::string imagePath_;
 };
 
 // Empty when `uid` can be a Type A UID, else what is wrong with it.
@@ -93,6 +107,7 @@ struct CardProfile {
     size_t uidLength;
     uint16_t atqa;
     uint8_t sak;
+    size_t imageSize;  // bytes of a memory dump; 0 when the type has none
 };
 const std::vector<CardProfile>& CardProfiles();
 const CardProfile* FindCardProfile(const std::string& name);
@@ -101,9 +116,20 @@ const CardProfile* FindCardProfile(const std::string& name);
 // manufacturer byte 0x04.
 Bytes RandomUid(size_t length, std::mt19937& random);
 
+// A card of the type in its factory state: a MIFARE Classic 1K or 4K, an Ultralight, or a
+// plain Type A identity (desfire).
 std::unique_ptr<Card> MakeCard(const CardProfile& profile, Bytes uid);
-// A card from "TYPE" or "TYPE:UIDHEX"; without a UID a random one. nullptr and a message in
-// *error when the type is unknown or the UID is not valid hex of the type's length.
+// The UID that a memory dump of the type holds (Classic: block 0; Ultralight: pages 0 and 1);
+// empty when the type has no dump or the image has the wrong size.
+Bytes UidInImage(const CardProfile& profile, const Bytes& image);
+
+// A card from "TYPE", "TYPE:UIDHEX" or "TYPE:UIDHEX:FILE"; without a UID a random one.
+// With FILE (types with a memory dump only) the card keeps FILE as its image path; if FILE
+// exists it must hold a dump of the type's size, which becomes the card's memory, and an empty
+// UID ("TYPE::FILE") means the UID in the dump, while a given UID must equal it. A FILE that
+// does not exist yet leaves the card in its factory state (it is written on saving). nullptr
+// and a message in *error when the type is unknown, the UID is not valid hex of the type's
+// length, or the file cannot be used.
 std::unique_ptr<Card> ParseCard(const std::string& text, std::mt19937& random, std::string* error);
 
 }  // namespace kestrel::sim

@@ -47,6 +47,7 @@ struct CardInfo {
     uint16_t atqa = 0;
     uint8_t sak = 0;
     CardState state = CardState::kIdle;
+    std::string imagePath;  // Card::ImagePath
 };
 
 // Thread-safe: transports serve hosts on their own threads while a program or test changes the
@@ -59,6 +60,8 @@ class VirtualReader {
 
     bool AddCard(std::unique_ptr<Card> card, std::string* error = nullptr);
     bool RemoveCard(const Bytes& uid);
+    // Removes the card and hands it over (to save its memory, say); nullptr when none.
+    std::unique_ptr<Card> TakeCard(const Bytes& uid);
     std::vector<CardInfo> ListCards() const;
     std::optional<CardState> StateOf(const Bytes& uid) const;
     uint32_t CardTimeOut() const;
