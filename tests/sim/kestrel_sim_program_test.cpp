@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <regex>
 #include <string>
@@ -20,6 +22,7 @@
 
 #include "kestrel_sim/codes.h"
 #include "kestrel_sim/hex.h"
+#include "kestrel_sim/mifare_classic.h"
 #include "sim_test_util.h"
 
 extern char** environ;
@@ -245,8 +248,65 @@ INSTANTIATE_TEST_SUITE_P(
                       LineCase{"remove 0A0B0C0D", "error: no card with UID 0A0B0C0D"},
                       LineCase{"remove xyz", "error: remove needs the card's UID in hex"},
                       LineCase{"frobnicate", "error: unknown command 'frobnicate'"},
-                      LineCase{"add desfire", "added desfire 04"}, LineCase{"help", "commands: "}),
+                      LineCase{"add desfire", "added desfire 04"}, LineCase{"help", "commands: "},
+                      LineCase{"save 01020304", "error: card 01020304 has no image file"},
+                      LineCase{"save", "error: save needs the card's UID"},
+                      LineCase{"add desfire::/tmp/x.bin", "error: desfire cards have no memory"}),
     [](const auto& info) { return "line_" + std::to_string(info.index); });
+
+// One request over a descriptor: the answer's status and data, or nullopt.
+std::optional<test::Reply> Exchange(int fd, uint8_t sequence, uint8_t code, const Bytes& params) {
+    if (!test::WriteAllTo(fd, EncodeFrame(sequence, code, params))) return std::nullopt;
+    const std::vector<Frame> frames = test::DecodeAll(test::ReadFrame(fd, 3000));
+    if (frames.size() != 1 || frames[0].sequence != sequence) return std::nullopt;
+    return test::Reply{frames[0].code, frames[0].data};
+}
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(KestrelSimProgram, CardImageIsLoadedAndSavedOnCommandAndAtExit) {
+    char dir[] = "/tmp/kestrel-sim-program-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(dir));
+    const std::string path = std::string(dir) + "/card.mfd";
+    const Bytes uid = {0x01, 0x02, 0x03, 0x04};
+    Bytes image = MakeCard(*FindCardProfile("classic1k"), uid)->SaveImage();
+    image[4 * 16] = 0x5A;  // block 4
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+
+    Program program;
+    ASSERT_TRUE(program.Start({"--tcp", "127.0.0.1:0", "--card", "classic1k:01020304:" + path}));
+    const std::optional<std::string> first = program.ReadLine();
+    ASSERT_TRUE(first);
+    const int fd = Connect(TcpPort(*first).value_or(0));
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(ActivateIdle(fd, 0));
+    const Bytes auth = test::Concat({{mifare::kAuthKeyA}, uid, Bytes(12, 0x0F), {4}});
+    EXPECT_EQ(Exchange(fd, 1, card_command::kAuthenticate, auth)->status, status::kOk);
+    EXPECT_EQ(Exchange(fd, 2, card_command::kReadBlock, {4})->data,
+              Bytes(image.begin() + 64, image.begin() + 80));
+    const Bytes write5 = test::Concat({{5}, Bytes(16, 0x55)});
+    EXPECT_EQ(Exchange(fd, 3, card_command::kWriteBlock, write5)->status, status::kOk);
+
+    ASSERT_TRUE(program.WriteLine("save 01020304"));
+    EXPECT_EQ(program.ReadLine(), "saved 01020304 to " + path);
+    std::copy(write5.begin() + 1, write5.end(), image.begin() + 5 * 16);
+    EXPECT_EQ(ReadFile(path), image);
+
+    const Bytes write6 = test::Concat({{6}, Bytes(16, 0x66)});
+    EXPECT_EQ(Exchange(fd, 4, card_command::kWriteBlock, write6)->status, status::kOk);
+    ::close(fd);
+    ASSERT_TRUE(program.WriteLine("quit"));
+    EXPECT_EQ(program.ReadLine(), "bye");
+    EXPECT_EQ(program.Wait(), 0);
+    std::copy(write6.begin() + 1, write6.end(), image.begin() + 6 * 16);
+    EXPECT_EQ(ReadFile(path), image);
+    ::unlink(path.c_str());
+    ::rmdir(dir);
+}
 
 TEST(KestrelSimProgram, EndOfInputStops) {
     Program program;
@@ -320,9 +380,10 @@ TEST(KestrelSimProgram, HelpNamesEveryOptionAndCommand) {
     const std::string text = program.Drain(false);
     EXPECT_EQ(program.Wait(), 0);
     for (const char* word :
-         {"--tcp HOST:PORT", "--pty", "--card TYPE[:UIDHEX]", "--log", "--no-stdin", "--seed",
-          "classic1k", "classic4k", "ultralight", "desfire", "add TYPE[:UIDHEX]", "remove UIDHEX",
-          "list", "quit", "listening on tcp HOST:PORT", "listening on pty /dev/pts/N"}) {
+         {"--tcp HOST:PORT", "--pty", "--card TYPE[:UIDHEX[:FILE]]", "--log", "--no-stdin",
+          "--seed", "classic1k", "classic4k", "ultralight", "desfire", "add TYPE[:UIDHEX[:FILE]]",
+          "remove UIDHEX", "save UIDHEX [FILE]", "list", "quit", "listening on tcp HOST:PORT",
+          "listening on pty /dev/pts/N"}) {
         EXPECT_NE(text.find(word), std::string::npos) << word;
     }
 }

@@ -16,6 +16,7 @@
 
 #include "kestrel_sim/card.h"
 #include "kestrel_sim/hex.h"
+#include "kestrel_sim/image_file.h"
 #include "kestrel_sim/pty_server.h"
 #include "kestrel_sim/tcp_server.h"
 #include "kestrel_sim/virtual_reader.h"
@@ -37,14 +38,19 @@ Transport (exactly one):
   --pty                create a pseudo-terminal in raw mode.
 
 Options:
-  --card TYPE[:UIDHEX] put a card in the field (repeatable). Without --card the field holds
+  --card TYPE[:UIDHEX[:FILE]]
+                       put a card in the field (repeatable). Without --card the field holds
                        one classic1k card with a random UID. TYPE is one of
-                         classic1k   4-byte UID, ATQA 0004, SAK 08
-                         classic4k   4-byte UID, ATQA 0002, SAK 18
-                         ultralight  7-byte UID, ATQA 0044, SAK 00
+                         classic1k   4-byte UID, ATQA 0004, SAK 08, 1024-byte memory
+                         classic4k   4-byte UID, ATQA 0002, SAK 18, 4096-byte memory
+                         ultralight  7-byte UID, ATQA 0044, SAK 00, 64-byte memory
                          desfire     7-byte UID, ATQA 0344, SAK 20
                        Without a UID a random one of the right length is made (7-byte UIDs
                        start with the manufacturer byte 04).
+                       FILE keeps the card's memory as a raw dump: loaded when it exists
+                       (its size must fit the type; its UID must equal UIDHEX, or give
+                       TYPE::FILE to take the UID from the file), written back on save, on
+                       remove and when the program stops.
   --seed N             seed for random UIDs (default: random).
   --log                print every frame in both directions to standard error, as hex with
                        the command name and the answer's status.
@@ -56,14 +62,18 @@ Output: the first line on standard output says where the reader listens, exactly
   listening on tcp HOST:PORT
   listening on pty /dev/pts/N
 Then every command line on standard input gets exactly one line of answer:
-  add TYPE[:UIDHEX]    a card enters the field      -> added TYPE UID
+  add TYPE[:UIDHEX[:FILE]]  a card enters the field -> added TYPE UID
   remove UIDHEX        the card leaves the field    -> removed UID
+                       (a card with a FILE is saved to it first)
+  save UIDHEX [FILE]   write the card's memory to FILE, or to its own file
+                                                    -> saved UID to FILE
   list                 the cards and their states   -> N cards: TYPE UID STATE, ...
   quit                 stop                         -> bye
   help                 the list of commands
 Failures answer "error: " and what is wrong. The program stops on quit, at the end of
-standard input (unless --no-stdin), and on SIGINT or SIGTERM; exit status 0, or 2 for a
-bad command line, 1 when the transport cannot be set up.
+standard input (unless --no-stdin), and on SIGINT or SIGTERM, after saving every card that
+has a FILE; exit status 0, or 2 for a bad command line, 1 when the transport cannot be set
+up or a card could not be saved.
 )";
 
 int gSignalPipe[2] = {-1, -1};
@@ -156,7 +166,7 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
             if (!noValue()) return false;
             options->pty = true;
         } else if (arg == "--card") {
-            if (!takeValue("TYPE[:UIDHEX]")) return false;
+            if (!takeValue("TYPE[:UIDHEX[:FILE]]")) return false;
             options->cards.push_back(value);
         } else if (arg == "--seed") {
             if (!takeValue("a number")) return false;
@@ -199,17 +209,42 @@ std::string Describe(const kestrel::sim::CardInfo& card) {
            kestrel::sim::CardStateName(card.state);
 }
 
+// Takes the card out of the field, saving its memory to its file first if it has one. A card
+// that cannot be saved stays in the field.
+void RemoveCard(const std::string& argument, kestrel::sim::VirtualReader& reader) {
+    const std::optional<Bytes> uid = kestrel::sim::ParseHex(argument);
+    if (argument.empty() || !uid) {
+        Reply("error: remove needs the card's UID in hex");
+        return;
+    }
+    std::unique_ptr<kestrel::sim::Card> card = reader.TakeCard(*uid);
+    if (!card) {
+        Reply("error: no card with UID " + kestrel::sim::ToHex(*uid) + " in the field");
+        return;
+    }
+    std::string error;
+    if (!card->ImagePath().empty() &&
+        !kestrel::sim::WriteImageFile(card->ImagePath(), card->SaveImage(), &error)) {
+        reader.AddCard(std::move(card));
+        Reply("error: " + error + "; the card stays in the field");
+        return;
+    }
+    Reply("removed " + kestrel::sim::ToHex(*uid));
+}
+
 // Handles one line of standard input; false when the program should stop.
 bool HandleLine(const std::string& rawLine, kestrel::sim::VirtualReader& reader,
                 std::mt19937& random) {
-    std::istringstream words(rawLine);
-    std::string verb;
-    std::string argument;
-    std::string extra;
-    words >> verb >> argument >> extra;
-    if (verb.empty()) return true;
-    if (!extra.empty()) {
-        Reply("error: '" + verb + "' takes at most one argument");
+    std::istringstream wordStream(rawLine);
+    std::vector<std::string> words;
+    for (std::string word; wordStream >> word;) words.push_back(word);
+    if (words.empty()) return true;
+    const std::string& verb = words[0];
+    const std::string argument = words.size() > 1 ? words[1] : "";
+    const size_t maxWords = verb == "save" ? 3 : 2;
+    if (words.size() > maxWords) {
+        Reply("error: '" + verb + "' takes at most " +
+              (maxWords == 3 ? "two arguments" : "one argument"));
         return true;
     }
     if (verb == "quit") {
@@ -217,7 +252,7 @@ bool HandleLine(const std::string& rawLine, kestrel::sim::VirtualReader& reader,
         return false;
     }
     if (verb == "help") {
-        Reply("commands: add TYPE[:UIDHEX], remove UIDHEX, list, quit");
+        Reply("commands: add TYPE[:UIDHEX[:FILE]], remove UIDHEX, save UIDHEX [FILE], list, quit");
     } else if (verb == "list") {
         const std::vector<kestrel::sim::CardInfo> cards = reader.ListCards();
         std::string line = std::to_string(cards.size()) + (cards.size() == 1 ? " card" : " cards");
@@ -244,18 +279,38 @@ bool HandleLine(const std::string& rawLine, kestrel::sim::VirtualReader& reader,
         }
         Reply("added " + description);
     } else if (verb == "remove") {
+        RemoveCard(argument, reader);
+    } else if (verb == "save") {
         const std::optional<Bytes> uid = kestrel::sim::ParseHex(argument);
+        std::string savedTo;
+        std::string error;
         if (argument.empty() || !uid) {
-            Reply("error: remove needs the card's UID in hex");
-        } else if (!reader.RemoveCard(*uid)) {
-            Reply("error: no card with UID " + kestrel::sim::ToHex(*uid) + " in the field");
+            Reply("error: save needs the card's UID in hex");
+        } else if (!kestrel::sim::SaveCardImage(reader, *uid, words.size() > 2 ? words[2] : "",
+                                                &savedTo, &error)) {
+            Reply("error: " + error);
         } else {
-            Reply("removed " + kestrel::sim::ToHex(*uid));
+            Reply("saved " + kestrel::sim::ToHex(*uid) + " to " + savedTo);
         }
     } else {
-        Reply("error: unknown command '" + verb + "' (add, remove, list, quit, help)");
+        Reply("error: unknown command '" + verb + "' (add, remove, save, list, quit, help)");
     }
     return true;
+}
+
+// Writes every card that has an image file back to it; false when one could not be saved.
+bool SaveCards(kestrel::sim::VirtualReader& reader) {
+    bool ok = true;
+    for (const kestrel::sim::CardInfo& card : reader.ListCards()) {
+        if (card.imagePath.empty()) continue;
+        std::string error;
+        if (!kestrel::sim::SaveCardImage(reader, card.uid, "", nullptr, &error)) {
+            std::fprintf(stderr, "kestrel-sim: card %s not saved: %s\n",
+                         kestrel::sim::ToHex(card.uid).c_str(), error.c_str());
+            ok = false;
+        }
+    }
+    return ok;
 }
 
 // Reads command lines until quit, end of input or a signal.
@@ -362,5 +417,5 @@ int main(int argc, char** argv) {
     RunCommandLoop(reader, random, !options.noStdin);
     tcp.Stop();
     pty.Stop();
-    return 0;
+    return SaveCards(reader) ? 0 : 1;
 }
