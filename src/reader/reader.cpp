@@ -1,11 +1,14 @@
 #include "reader/reader.h"
 
+#include "platform/sleep.h"
+
 namespace kestrel::reader {
 
 Reader::Reader(link::LinkProtocol& link)
     : link_(link),
       command_(std::make_unique<ReaderCommand>()),
-      exchangeTimeOut_(link.GetReadTimeOut()) {}
+      exchangeTimeOut_(link.GetReadTimeOut()),
+      pause_(platform::SleepMs) {}
 
 Reader::~Reader() = default;
 

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <utility>
 
 #include "common/result.h"
 #include "link/link_protocol.h"
@@ -35,8 +37,10 @@ enum CommandCode : uint8_t {
     kCmdCascadeSelect = 0x42,
     kCmdActivateIdle = 0x43,
     kCmdActivateWakeUp = 0x44,
+    kCmdExchangeTimed = 0x48,
     kCmdSetRFScanOn = 0xE0,
     kCmdSetRFScanOff = 0xE1,
+    kCmdRequestAts = 0xE7,
     kCmdGetRFScanMode = 0xE8,
 };
 
@@ -52,6 +56,10 @@ constexpr uint32_t kMifareBlockSize = 16;
 constexpr uint32_t kMifareSerialLength = 4;
 // Ultralight page write: one page of four bytes.
 constexpr uint32_t kPageSize = 4;
+
+// ISO/IEC 14443-4 S-block kinds for SendSBlock.
+constexpr uint8_t kSBlockDeselect = 0x00;
+constexpr uint8_t kSBlockWtx = 0x30;
 
 // The abstract reader. Every slot returns KESTREL_ERR_COMMAND_NOT_SUPPORTED without any
 // traffic unless a reader class overrides it; the declaration order is the order of the
@@ -253,6 +261,28 @@ class Reader {
     virtual Result SetRFScanMode(uint8_t /*on*/) { return Unsupported(); }
     virtual Result GetRFScanMode(uint8_t* /*state*/) { return Unsupported(); }
 
+    // ISO/IEC 14443-4 block builders (host only). Each builds one block and carries it to
+    // the card with ExchangeBlock; `answerLength` holds the answer capacity on entry and the
+    // length of the card's block on return.
+    // I-block: `pcb`, then `cid` when the PCB has the CID bit, `nad` when it has the NAD bit,
+    // then `length` bytes of `info`.
+    Result SendIBlock(uint8_t pcb, uint8_t cid, uint8_t nad, const uint8_t* info, uint16_t length,
+                      uint8_t* answer, uint16_t* answerLength);
+    // R-block: PCB 0xA0 (nak 0: ACK) or 0xB0 (nak 1: NAK) OR `lowBits`, then `cid` when the
+    // PCB has the CID bit. KESTREL_ERR_UNKNOWN_COMMAND for any other `nak`.
+    Result SendRBlock(uint8_t lowBits, uint8_t cid, uint8_t nak, uint8_t* answer,
+                      uint16_t* answerLength);
+    // S-block of `kind` kSBlockDeselect or kSBlockWtx (KESTREL_ERR_UNKNOWN_COMMAND for any
+    // other): PCB 0xC2 OR kind, plus the CID bit and `cid` when `cidFlag` is non-zero, then
+    // `wtxm` for a WTX.
+    Result SendSBlock(uint8_t cidFlag, uint8_t cid, uint8_t kind, uint8_t wtxm, uint8_t* answer,
+                      uint16_t* answerLength);
+
+    // How the reader waits before it retries a failed I-block. The operating system's sleep
+    // unless replaced (tests replace it so that they do not wait).
+    using Pause = std::function<void(uint32_t ms)>;
+    void SetPause(Pause pause) { pause_ = std::move(pause); }
+
     int32_t ExchangeTimeOut() const { return exchangeTimeOut_; }
     // The command object of the last exchange (its request stays in place after a failure).
     const ReaderCommand& Command() const { return *command_; }
@@ -270,6 +300,7 @@ class Reader {
     link::LinkProtocol& link_;
     std::unique_ptr<ReaderCommand> command_;
     int32_t exchangeTimeOut_;
+    Pause pause_;
 };
 
 }  // namespace kestrel::reader

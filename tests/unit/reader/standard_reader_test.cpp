@@ -315,13 +315,12 @@ TEST_F(ReaderTest, ActivateIdleRetryCountsAttempts) {
 
 TEST_F(ReaderTest, UnsupportedSlotsSendNothing) {
     uint8_t buffer[16] = {};
-    uint16_t length16 = 16;
     const std::function<Result()> calls[] = {
         [&] { return reader.PcdCommand10(); },
         [&] { return reader.Reserved12(); },
         [&] { return reader.Reserved38(1, 2, 3, 4, 5); },
         [&] { return reader.Reserved66(1); },
-        [&] { return reader.ExchangeBlock(0x1E, buffer, 1, buffer, &length16); },
+        [&] { return reader.Reserved40(); },
         [&] { return reader.Reserved45(); },
         [&] { return reader.SetRFScanMode(1); },
         [&] { return reader.GetRFScanMode(buffer); },

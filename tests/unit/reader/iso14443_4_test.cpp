@@ -1,0 +1,1382 @@
+// ISO/IEC 14443-4 on the standard reader: the reader commands that carry it, the block
+// builders and the block protocol, against a scripted reader and card.
+#include "reader/iso14443_4.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "link/block_framing_protocol.h"
+#include "reader/standard_reader.h"
+#include "support/scripted_comm.h"
+#include "unit/mifare/card_script.h"
+
+namespace kestrel::reader {
+namespace {
+
+using test::Bytes;
+using test::Cat;
+using test::Count;
+using test::Describe;
+using test::Frame;
+using test::kGuard;
+
+constexpr uint8_t kOk = 0x00;
+constexpr uint8_t kNoCard = 0xFF;       // KESTREL_ERR_NO_CARD
+constexpr uint8_t kCardTimeOut = 0xEA;  // KESTREL_ERR_FRAME_CARD_TIMEOUT
+
+constexpr uint32_t kTimeOut = 3000;
+const Bytes kTimeOutBytes = {0xB8, 0x0B, 0x00, 0x00};
+
+Bytes Le16(uint32_t v) {
+    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+}
+Bytes Le32(uint32_t v) {
+    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+            static_cast<uint8_t>(v >> 24)};
+}
+
+// The parameters of reader command 0x03 carrying `block`.
+Bytes BlockParams(const Bytes& block) {
+    return Cat({{0x1E}, Le16(static_cast<uint32_t>(block.size())), block});
+}
+
+// One exchange of the block protocol: the block the host must send and what comes back.
+struct Step {
+    Bytes sent;
+    Bytes answer;          // the card's block in the reader's answer
+    uint8_t status = kOk;  // the reader's status byte
+    bool linkFails = false;
+};
+Step Card(Bytes sent, Bytes answer) {
+    return {std::move(sent), std::move(answer)};
+}
+Step ReaderFails(Bytes sent, uint8_t status, Bytes answer = {}) {
+    return {std::move(sent), std::move(answer), status};
+}
+Step LinkFails(Bytes sent) {
+    return {std::move(sent), {}, kOk, true};
+}
+
+class Iso14443_4Test : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        reader.SetPause([this](uint32_t ms) { pauses.push_back(ms); });
+    }
+
+    // Expects reader command `code` with `params`, answered with `status` and `data`.
+    void Expect(uint8_t code, const Bytes& params, uint8_t status = kOk, const Bytes& data = {}) {
+        expected_.push_back(Describe(code, params));
+        comm.Expect(Frame(sequence_, code, params), Frame(sequence_, status, data));
+        ++sequence_;
+    }
+    // Expects reader command `code` with `params` whose write fails.
+    void ExpectWriteFailure(uint8_t code, const Bytes& params) {
+        expected_.push_back(Describe(code, params));
+        comm.FailWrite(KESTREL_ERR_RS232_WRITE);
+        ++sequence_;
+    }
+    void ExpectCardTimeOut(const Bytes& value = kTimeOutBytes, uint8_t status = kOk) {
+        Expect(0x27, value, status);
+    }
+    void ExpectStep(const Step& s) {
+        if (s.linkFails) {
+            ExpectWriteFailure(0x03, BlockParams(s.sent));
+        } else {
+            Expect(0x03, BlockParams(s.sent), s.status, s.answer);
+        }
+    }
+
+    // Compares the traffic with the script and starts a new script.
+    void CheckTraffic(const std::string& label) {
+        std::vector<std::string> sent;
+        for (const Bytes& r : comm.requests) {
+            sent.push_back(Describe(r[2], Bytes(r.begin() + 5, r.end() - 2)));
+        }
+        EXPECT_EQ(sent, expected_) << label;
+        EXPECT_TRUE(comm.Done()) << label;
+        expected_.clear();
+        comm.requests.clear();
+        comm.surprises.clear();
+        comm.writeTimeOuts.clear();
+        comm.readTimeOuts.clear();
+        pauses.clear();
+    }
+
+    test::ScriptedComm comm;
+    link::BlockFramingProtocol link{comm};
+    StandardReader reader{link};
+    std::vector<uint32_t> pauses;
+
+  private:
+    std::vector<std::string> expected_;
+    uint8_t sequence_ = 0;
+};
+
+// Block builders.
+
+TEST_F(Iso14443_4Test, BlockBuilders) {
+    uint8_t answer[8];
+    uint16_t length = 0;
+    const uint8_t info[3] = {0x10, 0x20, 0x30};
+    const struct {
+        const char* name;
+        std::function<Result()> call;
+        Bytes block;
+    } cases[] = {
+        {"I-block, no CID",
+         [&] { return reader.SendIBlock(0x02, 0x07, 0x09, info, 3, answer, &length); },
+         {0x02, 0x10, 0x20, 0x30}},
+        {"I-block, CID",
+         [&] { return reader.SendIBlock(0x1B, 0x07, 0x09, info, 3, answer, &length); },
+         {0x1B, 0x07, 0x10, 0x20, 0x30}},
+        {"I-block, CID and NAD",
+         [&] { return reader.SendIBlock(0x0E, 0x07, 0x09, info, 2, answer, &length); },
+         {0x0E, 0x07, 0x09, 0x10, 0x20}},
+        {"I-block, empty",
+         [&] { return reader.SendIBlock(0x03, 0, 0, nullptr, 0, answer, &length); },
+         {0x03}},
+        {"R(ACK)", [&] { return reader.SendRBlock(0x03, 0x05, 0, answer, &length); }, {0xA3}},
+        {"R(ACK), CID",
+         [&] { return reader.SendRBlock(0x0A, 0x05, 0, answer, &length); },
+         {0xAA, 0x05}},
+        {"R(NAK) of a chained I-block",
+         [&] { return reader.SendRBlock(0x1B, 0x00, 1, answer, &length); },
+         {0xBB, 0x00}},
+        {"S(DESELECT)",
+         [&] { return reader.SendSBlock(0, 0x05, kSBlockDeselect, 0x11, answer, &length); },
+         {0xC2}},
+        {"S(DESELECT), CID",
+         [&] { return reader.SendSBlock(1, 0x05, kSBlockDeselect, 0x11, answer, &length); },
+         {0xCA, 0x05}},
+        {"S(WTX), CID",
+         [&] { return reader.SendSBlock(1, 0x05, kSBlockWtx, 0x11, answer, &length); },
+         {0xFA, 0x05, 0x11}},
+        {"S(WTX)",
+         [&] { return reader.SendSBlock(0, 0x05, kSBlockWtx, 0x3F, answer, &length); },
+         {0xF2, 0x3F}},
+    };
+    for (const auto& c : cases) {
+        length = sizeof answer;
+        Expect(0x03, BlockParams(c.block), kOk, {0x0A, 0x00});
+        EXPECT_EQ(c.call(), KESTREL_OK) << c.name;
+        EXPECT_EQ(length, 2) << c.name;
+        CheckTraffic(c.name);
+    }
+
+    // Kinds the builders do not know send nothing.
+    length = sizeof answer;
+    EXPECT_EQ(reader.SendRBlock(0x02, 0, 2, answer, &length), KESTREL_ERR_UNKNOWN_COMMAND);
+    EXPECT_EQ(reader.SendSBlock(0, 0, 0x10, 0, answer, &length), KESTREL_ERR_UNKNOWN_COMMAND);
+    EXPECT_EQ(reader.SendSBlock(0, 0, 0x31, 0, answer, &length), KESTREL_ERR_UNKNOWN_COMMAND);
+    CheckTraffic("unknown kinds");
+}
+
+// Reader command 0x03.
+
+TEST_F(Iso14443_4Test, ExchangeBlockAnswerRules) {
+    const Bytes block = {0x02, 0x60};
+    const struct {
+        const char* name;
+        uint16_t capacity;
+        uint8_t status;
+        Bytes answer;
+        Result expected;
+        bool copied;
+    } cases[] = {
+        {"fits exactly", 3, kOk, {0x02, 0x90, 0x00}, KESTREL_OK, true},
+        {"one byte too long", 2, kOk, {0x02, 0x90, 0x00}, KESTREL_ERR_WRONG_PARAMETER, false},
+        {"too long with an error status",
+         2,
+         kNoCard,
+         {1, 2, 3},
+         KESTREL_ERR_WRONG_PARAMETER,
+         false},
+        {"error status, answer copied",
+         4,
+         kCardTimeOut,
+         {0x0A, 0x00},
+         KESTREL_ERR_FRAME_CARD_TIMEOUT,
+         true},
+        {"empty answer, capacity 0", 0, kOk, {}, KESTREL_OK, true},
+    };
+    for (const auto& c : cases) {
+        Bytes buffer(c.capacity + 2u, kGuard);
+        uint16_t length = c.capacity;
+        Expect(0x03, Cat({{0x1E, 0x02, 0x00}, block}), c.status, c.answer);
+        EXPECT_EQ(reader.ExchangeBlock(0x1E, block.data(), 2, buffer.data() + 1, &length),
+                  c.expected)
+            << c.name;
+        // The length is stored before the capacity check.
+        EXPECT_EQ(length, c.answer.size()) << c.name;
+        Bytes want(c.capacity + 2u, kGuard);
+        if (c.copied) std::copy(c.answer.begin(), c.answer.end(), want.begin() + 1);
+        EXPECT_EQ(buffer, want) << c.name;
+        CheckTraffic(c.name);
+    }
+
+    // A failed exchange leaves the length alone.
+    uint16_t length = 5;
+    uint8_t answer[5];
+    ExpectWriteFailure(0x03, Cat({{0x07, 0x02, 0x00}, block}));
+    EXPECT_EQ(reader.ExchangeBlock(0x07, block.data(), 2, answer, &length),
+              KESTREL_ERR_RS232_WRITE);
+    EXPECT_EQ(length, 5);
+    // Pointers the command needs.
+    EXPECT_EQ(reader.ExchangeBlock(0x1E, block.data(), 2, answer, nullptr),
+              KESTREL_ERR_WRONG_PARAMETER);
+    EXPECT_EQ(reader.ExchangeBlock(0x1E, nullptr, 2, answer, &length), KESTREL_ERR_WRONG_PARAMETER);
+    EXPECT_EQ(reader.ExchangeBlock(0x1E, block.data(), 2, nullptr, &length),
+              KESTREL_ERR_WRONG_PARAMETER);
+    CheckTraffic("failures");
+}
+
+// Reader command 0x48.
+
+TEST_F(Iso14443_4Test, ExchangeTimedLayoutAndAnswer) {
+    const Bytes frame = {0xD0, 0x11, 0x05};
+    const Bytes params = Cat({{0x03, 0x00, 0x01}, Le32(1000), frame});
+    const struct {
+        const char* name;
+        uint16_t capacity;
+        uint8_t status;
+        Bytes answer;
+        Result expected;
+        int storedLength;  // -1: untouched
+        Bytes copied;
+    } cases[] = {
+        {"answer copied", 3, kOk, {0x01, 0x00, 0xD0}, KESTREL_OK, 1, {0xD0}},
+        {"bytes beyond the announced length ignored",
+         3,
+         kOk,
+         {0x01, 0x00, 0xD0, 0x77},
+         KESTREL_OK,
+         1,
+         {0xD0}},
+        {"announced length above capacity",
+         1,
+         kOk,
+         {0x02, 0x00, 0xD0, 0x11},
+         KESTREL_ERR_WRONG_PARAMETER,
+         2,
+         {}},
+        {"announced length beyond the answer",
+         3,
+         kOk,
+         {0x03, 0x00, 0xD0, 0x11},
+         KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT,
+         -1,
+         {}},
+        {"no length", 3, kOk, {0x01}, KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT, -1, {}},
+        {"reader failure without answer", 3, kNoCard, {}, KESTREL_ERR_NO_CARD, -1, {}},
+        {"reader failure with answer",
+         3,
+         kCardTimeOut,
+         {0x01, 0x00, 0xD0},
+         KESTREL_ERR_FRAME_CARD_TIMEOUT,
+         1,
+         {0xD0}},
+    };
+    for (const auto& c : cases) {
+        Bytes buffer(c.capacity + 2u, kGuard);
+        uint16_t length = c.capacity;
+        Expect(0x48, params, c.status, c.answer);
+        EXPECT_EQ(reader.ExchangeTimed(frame.data(), 3, buffer.data() + 1, &length, 1, 1000),
+                  c.expected)
+            << c.name;
+        EXPECT_EQ(length, c.storedLength < 0 ? c.capacity : c.storedLength) << c.name;
+        Bytes want(c.capacity + 2u, kGuard);
+        std::copy(c.copied.begin(), c.copied.end(), want.begin() + 1);
+        EXPECT_EQ(buffer, want) << c.name;
+        CheckTraffic(c.name);
+    }
+}
+
+// A card time-out above the exchange time-out raises the latter for one exchange, and it
+// comes back whichever way the exchange ends.
+TEST_F(Iso14443_4Test, ExchangeTimedRestoresTheTimeOutOnEveryPath) {
+    const uint8_t frame[1] = {0x42};
+    const struct {
+        const char* name;
+        uint32_t cardTimeOut;
+        int32_t used;  // time-out of the exchange
+        int kind;      // 0 success, 1 write fails, 2 reader failure, 3 too long, 4 short
+    } cases[] = {
+        {"raised, success", 5000, 5500, 0},
+        {"raised, write fails", 5000, 5500, 1},
+        {"raised, reader failure", 5000, 5500, 2},
+        {"raised, answer too long", 5000, 5500, 3},
+        {"raised, answer too short", 5000, 5500, 4},
+        {"equal to the exchange time-out: unchanged", 2000, 2000, 0},
+        {"shorter: unchanged", 1999, 2000, 0},
+        {"largest card time-out: kept within range", 0xFFFFFFFFu, INT_MAX, 0},
+        {"a tenth rounded down", 2009, 2209, 0},
+    };
+    for (const auto& c : cases) {
+        const Bytes params = Cat({{0x01, 0x00, 0x00}, Le32(c.cardTimeOut), {0x42}});
+        switch (c.kind) {
+            case 0:
+                Expect(0x48, params, kOk, {0x00, 0x00});
+                break;
+            case 1:
+                ExpectWriteFailure(0x48, params);
+                break;
+            case 2:
+                Expect(0x48, params, kNoCard);
+                break;
+            case 3:
+                Expect(0x48, params, kOk, {0x02, 0x00, 1, 2});
+                break;
+            case 4:
+                Expect(0x48, params, kOk, {0x05});
+                break;
+        }
+        uint8_t answer[1];
+        uint16_t length = 1;
+        reader.ExchangeTimed(frame, 1, answer, &length, 0, c.cardTimeOut);
+        EXPECT_EQ(comm.writeTimeOuts, std::vector<uint32_t>{static_cast<uint32_t>(c.used)})
+            << c.name;
+        if (c.kind != 1) {
+            EXPECT_EQ(comm.readTimeOuts.front(), static_cast<uint32_t>(c.used)) << c.name;
+        }
+        EXPECT_EQ(reader.ExchangeTimeOut(), 2000) << c.name;
+        CheckTraffic(c.name);
+        // The next command uses the reader's own time-out again.
+        Expect(0x1D, {});
+        EXPECT_EQ(reader.Halt(), KESTREL_OK);
+        EXPECT_EQ(comm.writeTimeOuts, std::vector<uint32_t>{2000}) << c.name;
+        CheckTraffic(c.name);
+    }
+}
+
+// Reader command 0xE7.
+
+TEST_F(Iso14443_4Test, RequestAtsSlot) {
+    const Bytes ats = {0x06, 0x75, 0x77, 0x81, 0x02, 0x80};
+    const struct {
+        const char* name;
+        uint16_t capacity;
+        uint8_t status;
+        Result expected;
+        bool copied;
+    } cases[] = {
+        {"fits exactly", 6, kOk, KESTREL_OK, true},
+        {"room to spare", 20, kOk, KESTREL_OK, true},
+        {"one byte short", 5, kOk, KESTREL_ERR_WRONG_PARAMETER, false},
+        {"error status, copied", 6, kCardTimeOut, KESTREL_ERR_FRAME_CARD_TIMEOUT, true},
+    };
+    for (const auto& c : cases) {
+        Bytes buffer(c.capacity + 2u, kGuard);
+        uint16_t length = c.capacity;
+        Expect(0xE7, {0x50}, c.status, ats);
+        EXPECT_EQ(reader.RequestATS(0x50, buffer.data() + 1, &length), c.expected) << c.name;
+        EXPECT_EQ(length, c.copied ? ats.size() : c.capacity) << c.name;
+        Bytes want(c.capacity + 2u, kGuard);
+        if (c.copied) std::copy(ats.begin(), ats.end(), want.begin() + 1);
+        EXPECT_EQ(buffer, want) << c.name;
+        CheckTraffic(c.name);
+    }
+}
+
+// PPS: CID masked to four bits, DSI and DRI as given, answer room of three bytes, card
+// time-out 1000 ms (below the exchange time-out, so nothing is raised).
+TEST_F(Iso14443_4Test, PpsRequestFrames) {
+    const struct {
+        uint8_t cid, dsi, dri;
+        Bytes frame;
+        Bytes answer;
+        Result expected;
+    } cases[] = {
+        {0, 1, 1, {0xD0, 0x11, 0x05, 0x00, 0x00}, {0x01, 0x00, 0xD0}, KESTREL_OK},
+        {0x1F, 2, 0, {0xDF, 0x11, 0x08, 0x00, 0x00}, {0x01, 0x00, 0xDF}, KESTREL_OK},
+        {0x03, 0xFF, 0x03, {0xD3, 0x11, 0xFF, 0x00, 0x00}, {0x00, 0x00}, KESTREL_OK},
+        {0x00, 0x01, 0x10, {0xD0, 0x11, 0x14, 0x00, 0x00}, {0x00, 0x00}, KESTREL_OK},
+        {0, 0, 0, {0xD0, 0x11, 0x00, 0x00, 0x00}, {0x03, 0x00, 1, 2, 3}, KESTREL_OK},
+        {0,
+         0,
+         0,
+         {0xD0, 0x11, 0x00, 0x00, 0x00},
+         {0x04, 0x00, 1, 2, 3, 4},
+         KESTREL_ERR_WRONG_PARAMETER},
+    };
+    for (const auto& c : cases) {
+        Expect(0x48, Cat({{0x05, 0x00, 0x01}, Le32(1000), c.frame}), kOk, c.answer);
+        EXPECT_EQ(reader.PpsRequest(c.cid, c.dsi, c.dri), c.expected);
+        EXPECT_EQ(comm.writeTimeOuts, std::vector<uint32_t>{2000});
+        CheckTraffic(Describe(0x48, c.frame));
+    }
+}
+
+// The block protocol.
+
+struct ExchangeCase {
+    const char* name;
+    Bytes request;
+    uint16_t frameSize;
+    uint8_t cidFlag;
+    uint8_t blockNumber;  // the caller's byte on entry
+    uint16_t capacity;
+    std::vector<Step> steps;
+    Result expected;
+    Bytes answer;              // on success
+    uint8_t blockNumberAfter;  // on success
+    size_t pauses;             // 1000 ms pauses before R(NAK) retries
+    uint8_t nadFlag = 0;
+};
+
+const Bytes kRequest = {0x90, 0x60, 0x00, 0x00, 0x00};  // one short message
+const Bytes kOkAnswer = {0x0A, 0x00, 0x90, 0x00};       // I(0) with CID: 90 00
+
+std::vector<ExchangeCase> ExchangeCases() {
+    const Bytes thirty = Count(0x00, 30);
+    const Bytes part1(thirty.begin(), thirty.begin() + 12);
+    const Bytes part2(thirty.begin() + 12, thirty.begin() + 24);
+    const Bytes part3(thirty.begin() + 24, thirty.end());
+    std::vector<Step> manyWtx;
+    manyWtx.push_back(Card(Cat({{0x0A, 0x00}, kRequest}), {0xFA, 0x00, 0x3B}));
+    for (int i = 0; i < 50; ++i) manyWtx.push_back(Card({0xFA, 0x00, 0x3B}, {0xFA, 0x00, 0x3B}));
+    manyWtx.push_back(ReaderFails({0xFA, 0x00, 0x3B}, kCardTimeOut));
+    const Bytes big = Count(0x40, 1021);
+
+    return {
+        // Sending.
+        {"30 bytes in three chained I-blocks, CID",
+         thirty,
+         16,
+         1,
+         0,
+         10,
+         {Card(Cat({{0x1A, 0x00}, part1}), {0xA2, 0x00}),
+          Card(Cat({{0x1B, 0x00}, part2}), {0xA3, 0x00}),
+          Card(Cat({{0x0A, 0x00}, part3}), {0x0A, 0x00, 0x90, 0x00})},
+         KESTREL_OK,
+         {0x90, 0x00},
+         1,
+         0},
+        {"numbering starts from the caller's number",
+         thirty,
+         16,
+         1,
+         1,
+         10,
+         {Card(Cat({{0x1B, 0x00}, part1}), {0xA3, 0x00}),
+          Card(Cat({{0x1A, 0x00}, part2}), {0xA2, 0x00}),
+          Card(Cat({{0x0B, 0x00}, part3}), {0x0B, 0x00, 0x90, 0x00})},
+         KESTREL_OK,
+         {0x90, 0x00},
+         0,
+         0},
+        {"one I-block with CID, answer without CID",
+         kRequest,
+         16,
+         1,
+         0,
+         2,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0x02, 0x90, 0x00})},
+         KESTREL_OK,
+         {0x90, 0x00},
+         1,
+         0},
+        {"without CID",
+         kRequest,
+         16,
+         0,
+         0,
+         2,
+         {Card(Cat({{0x02}, kRequest}), {0x02, 0x91, 0x00})},
+         KESTREL_OK,
+         {0x91, 0x00},
+         1,
+         0},
+        {"without CID, answer with CID",
+         kRequest,
+         16,
+         0,
+         0,
+         2,
+         {Card(Cat({{0x02}, kRequest}), {0x0A, 0x07, 0x91, 0x00})},
+         KESTREL_OK,
+         {0x91, 0x00},
+         1,
+         0},
+        {"only bit 0 of the block number is read (0xFE)",
+         kRequest,
+         16,
+         0,
+         0xFE,
+         2,
+         {Card(Cat({{0x02}, kRequest}), {0x02, 0x91, 0x00})},
+         KESTREL_OK,
+         {0x91, 0x00},
+         1,
+         0},
+        {"only bit 0 of the block number is read (0x03)",
+         kRequest,
+         16,
+         1,
+         0x03,
+         2,
+         {Card(Cat({{0x0B, 0x00}, kRequest}), {0x0B, 0x00, 0x90, 0x00})},
+         KESTREL_OK,
+         {0x90, 0x00},
+         0,
+         0},
+        {"smallest frame size with CID: one byte per block",
+         {0x11, 0x22},
+         5,
+         1,
+         0,
+         2,
+         {Card({0x1A, 0x00, 0x11}, {0xA2, 0x00}), Card({0x0B, 0x00, 0x22}, {0x0B, 0x00, 0x90})},
+         KESTREL_OK,
+         {0x90},
+         0,
+         0},
+        {"smallest frame size without CID",
+         {0x11, 0x22},
+         4,
+         0,
+         0,
+         1,
+         {Card({0x12, 0x11}, {0xA2}), Card({0x03, 0x22}, {0x03, 0x90})},
+         KESTREL_OK,
+         {0x90},
+         0,
+         0},
+        {"NAD flag: one byte less per block, no NAD sent",
+         Count(0x00, 12),
+         16,
+         1,
+         0,
+         1,
+         {Card(Cat({{0x1A, 0x00}, Count(0x00, 11)}), {0xA2, 0x00}),
+          Card({0x0B, 0x00, 0x0B}, {0x0B, 0x00, 0x90})},
+         KESTREL_OK,
+         {0x90},
+         0,
+         0,
+         1},
+        {"largest frame size, largest block",
+         kRequest,
+         1024,
+         1,
+         0,
+         1022,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), Cat({{0x0A, 0x00}, Count(0x40, 1022)}))},
+         KESTREL_OK,
+         Count(0x40, 1022),
+         1,
+         0},
+        {"card answers during the send chain: taken as the answer",
+         thirty,
+         16,
+         1,
+         0,
+         4,
+         {Card(Cat({{0x1A, 0x00}, part1}), {0x0A, 0x00, 0x6A, 0x80})},
+         KESTREL_OK,
+         {0x6A, 0x80},
+         1,
+         0},
+
+        // Waiting-time extension.
+        {"two WTX requests answered with the card's WTXM",
+         kRequest,
+         16,
+         1,
+         0,
+         2,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0xFA, 0x00, 0x01}),
+          Card({0xFA, 0x00, 0x01}, {0xFA, 0x00, 0x01}), Card({0xFA, 0x00, 0x01}, kOkAnswer)},
+         KESTREL_OK,
+         {0x90, 0x00},
+         1,
+         0},
+        {"WTXM masked to six bits, from the third byte with CID",
+         kRequest,
+         16,
+         1,
+         0,
+         2,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0xFA, 0x00, 0xC5}),
+          Card({0xFA, 0x00, 0x05}, kOkAnswer)},
+         KESTREL_OK,
+         {0x90, 0x00},
+         1,
+         0},
+        {"WTXM from the second byte without CID",
+         kRequest,
+         16,
+         0,
+         0,
+         2,
+         {Card(Cat({{0x02}, kRequest}), {0xF2, 0xFF}), Card({0xF2, 0x3F}, {0x02, 0x90, 0x00})},
+         KESTREL_OK,
+         {0x90, 0x00},
+         1,
+         0},
+        {"WTXM position follows this side's CID flag, not the card's",
+         kRequest,
+         16,
+         0,
+         0,
+         2,
+         {Card(Cat({{0x02}, kRequest}), {0xFA, 0x07, 0x01}),
+          Card({0xF2, 0x07}, {0x02, 0x90, 0x00})},
+         KESTREL_OK,
+         {0x90, 0x00},
+         1,
+         0},
+        {"WTX in the middle of a send chain",
+         thirty,
+         16,
+         1,
+         0,
+         2,
+         {Card(Cat({{0x1A, 0x00}, part1}), {0xFA, 0x00, 0x02}),
+          Card({0xFA, 0x00, 0x02}, {0xA2, 0x00}), Card(Cat({{0x1B, 0x00}, part2}), {0xA3, 0x00}),
+          Card(Cat({{0x0A, 0x00}, part3}), {0x0A, 0x00, 0x90, 0x00})},
+         KESTREL_OK,
+         {0x90, 0x00},
+         1,
+         0},
+        {"a card that never stops asking for WTX: ends with the reader's failure",
+         kRequest,
+         16,
+         1,
+         0,
+         2,
+         manyWtx,
+         KESTREL_ERR_FRAME_CARD_TIMEOUT,
+         {},
+         0,
+         0},
+
+        // Receiving.
+        {"chained answer of three I-blocks",
+         kRequest,
+         16,
+         1,
+         0,
+         5,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0x1A, 0x00, 1, 2}),
+          Card({0xAB, 0x00}, {0x1B, 0x00, 3, 4}), Card({0xAA, 0x00}, {0x0A, 0x00, 5})},
+         KESTREL_OK,
+         {1, 2, 3, 4, 5},
+         1,
+         0},
+        {"chained answer without CID",
+         kRequest,
+         16,
+         0,
+         1,
+         3,
+         {Card(Cat({{0x03}, kRequest}), {0x13, 1}), Card({0xA2}, {0x12, 2}),
+          Card({0xA3}, {0x03, 3})},
+         KESTREL_OK,
+         {1, 2, 3},
+         0,
+         0},
+        {"R(ACK) numbers follow the card's blocks",
+         kRequest,
+         16,
+         1,
+         0,
+         2,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0x1B, 0x00, 1}),
+          Card({0xAA, 0x00}, {0x0B, 0x00, 2})},
+         KESTREL_OK,
+         {1, 2},
+         0,
+         0},
+        {"last chunk acknowledged by R(ACK): answer fetched with the complement of its number",
+         kRequest,
+         16,
+         1,
+         0,
+         2,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0xA2, 0x00}),
+          Card({0xAB, 0x00}, {0x0B, 0x00, 0x90, 0x00})},
+         KESTREL_OK,
+         {0x90, 0x00},
+         0,
+         0},
+        {"... also when the card's R(ACK) carries the other number",
+         kRequest,
+         16,
+         1,
+         0,
+         2,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0xA3, 0x00}),
+          Card({0xAA, 0x00}, {0x0A, 0x00, 0x90, 0x00})},
+         KESTREL_OK,
+         {0x90, 0x00},
+         0,
+         0},
+        {"empty request: the answer is fetched with the current number",
+         {},
+         16,
+         1,
+         1,
+         2,
+         {Card({0xAB, 0x00}, {0x0B, 0x00, 0x6A, 0x82})},
+         KESTREL_OK,
+         {0x6A, 0x82},
+         0,
+         0},
+        {"empty answer message",
+         kRequest,
+         16,
+         1,
+         0,
+         0,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0x0A, 0x00})},
+         KESTREL_OK,
+         {},
+         1,
+         0},
+        {"large answer over many blocks", kRequest, 64, 1, 0, 1021,
+         [&] {
+             std::vector<Step> s;
+             size_t at = 0;
+             uint8_t n = 0;
+             Bytes sent = Cat({{0x0A, 0x00}, kRequest});
+             while (at < big.size()) {
+                 const size_t take = std::min<size_t>(62, big.size() - at);
+                 const bool more = at + take < big.size();
+                 Bytes block = {static_cast<uint8_t>(0x0A | (more ? 0x10 : 0) | n), 0x00};
+                 block.insert(block.end(), big.begin() + at, big.begin() + at + take);
+                 s.push_back(Card(sent, block));
+                 sent = {static_cast<uint8_t>(0xAA | (n ^ 1)), 0x00};
+                 n ^= 1;
+                 at += take;
+             }
+             return s;
+         }(),
+         KESTREL_OK, big, 1, 0},
+
+        // Blocks that end the exchange.
+        {"S(DESELECT) from the card",
+         kRequest,
+         16,
+         1,
+         0,
+         2,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0xC2})},
+         KESTREL_ERR_OPERATION_ABORTED,
+         {},
+         0,
+         0},
+        {"R(NAK) from the card",
+         kRequest,
+         16,
+         1,
+         0,
+         2,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0xBA, 0x00})},
+         KESTREL_ERR_OPERATION_ABORTED,
+         {},
+         0,
+         0},
+        {"I-block with NAD",
+         kRequest,
+         16,
+         1,
+         0,
+         4,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0x0E, 0x00, 0x01, 0x90, 0x00})},
+         KESTREL_ERR_OPERATION_ABORTED,
+         {},
+         0,
+         0},
+        {"PCB with bit 0x20",
+         kRequest,
+         16,
+         1,
+         0,
+         4,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0x22, 0x90, 0x00})},
+         KESTREL_ERR_OPERATION_ABORTED,
+         {},
+         0,
+         0},
+        {"S(DESELECT) after a WTX",
+         kRequest,
+         16,
+         1,
+         0,
+         4,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0xFA, 0x00, 0x01}),
+          Card({0xFA, 0x00, 0x01}, {0xCA, 0x00})},
+         KESTREL_ERR_OPERATION_ABORTED,
+         {},
+         0,
+         0},
+        {"WTX while receiving",
+         kRequest,
+         16,
+         1,
+         0,
+         4,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0x1A, 0x00, 1}),
+          Card({0xAB, 0x00}, {0xFA, 0x00, 0x01})},
+         KESTREL_ERR_OPERATION_ABORTED,
+         {},
+         0,
+         0},
+        {"R(ACK) while receiving",
+         kRequest,
+         16,
+         1,
+         0,
+         4,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0x1A, 0x00, 1}), Card({0xAB, 0x00}, {0xAB, 0x00})},
+         KESTREL_ERR_OPERATION_ABORTED,
+         {},
+         0,
+         0},
+
+        // Capacity.
+        {"answer one byte longer than the capacity",
+         kRequest,
+         16,
+         1,
+         0,
+         1,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), kOkAnswer)},
+         KESTREL_ERR_READING_TOO_MUCH,
+         {},
+         0,
+         0},
+        {"chained answer one byte longer than the capacity",
+         kRequest,
+         16,
+         1,
+         0,
+         4,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0x1A, 0x00, 1, 2}),
+          Card({0xAB, 0x00}, {0x1B, 0x00, 3, 4}), Card({0xAA, 0x00}, {0x0A, 0x00, 5})},
+         KESTREL_ERR_READING_TOO_MUCH,
+         {},
+         0,
+         0},
+        {"chained answer that fits exactly",
+         kRequest,
+         16,
+         1,
+         0,
+         5,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0x1A, 0x00, 1, 2}),
+          Card({0xAB, 0x00}, {0x1B, 0x00, 3, 4}), Card({0xAA, 0x00}, {0x0A, 0x00, 5})},
+         KESTREL_OK,
+         {1, 2, 3, 4, 5},
+         1,
+         0},
+
+        // Blocks shorter than their own header.
+        {"empty answer block",
+         kRequest,
+         16,
+         1,
+         0,
+         4,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {})},
+         KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT,
+         {},
+         0,
+         0},
+        {"I-block with the CID bit and no CID",
+         kRequest,
+         16,
+         1,
+         0,
+         4,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0x0A})},
+         KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT,
+         {},
+         0,
+         0},
+        {"R(ACK) with the CID bit and no CID",
+         kRequest,
+         16,
+         1,
+         0,
+         4,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0xAA})},
+         KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT,
+         {},
+         0,
+         0},
+        {"WTX without WTXM (CID)",
+         kRequest,
+         16,
+         1,
+         0,
+         4,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0xFA, 0x00})},
+         KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT,
+         {},
+         0,
+         0},
+        {"WTX without WTXM (no CID)",
+         kRequest,
+         16,
+         0,
+         0,
+         4,
+         {Card(Cat({{0x02}, kRequest}), {0xF2})},
+         KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT,
+         {},
+         0,
+         0},
+        {"WTX with its CID bit and no WTXM after the CID",
+         kRequest,
+         16,
+         0,
+         0,
+         4,
+         {Card(Cat({{0x02}, kRequest}), {0xFA, 0x01})},
+         KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT,
+         {},
+         0,
+         0},
+        {"empty block while receiving",
+         kRequest,
+         16,
+         1,
+         0,
+         4,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0x1A, 0x00, 1}), Card({0xAB, 0x00}, {})},
+         KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT,
+         {},
+         0,
+         0},
+        {"I-block without its CID while receiving",
+         kRequest,
+         16,
+         1,
+         0,
+         4,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0x1A, 0x00, 1}), Card({0xAB, 0x00}, {0x0B})},
+         KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT,
+         {},
+         0,
+         0},
+
+        // Failed exchanges and the retry.
+        {"failed I-block retried once with R(NAK) after a pause",
+         kRequest,
+         16,
+         1,
+         0,
+         2,
+         {ReaderFails(Cat({{0x0A, 0x00}, kRequest}), kCardTimeOut), Card({0xBA, 0x00}, kOkAnswer)},
+         KESTREL_OK,
+         {0x90, 0x00},
+         1,
+         1},
+        {"link failure retried too",
+         kRequest,
+         16,
+         0,
+         0,
+         2,
+         {LinkFails(Cat({{0x02}, kRequest})), Card({0xB2}, {0x02, 0x90, 0x00})},
+         KESTREL_OK,
+         {0x90, 0x00},
+         1,
+         1},
+        {"R(NAK) keeps the chaining bit of the failed block (0x1B -> 0xBB)",
+         thirty,
+         16,
+         1,
+         1,
+         2,
+         {ReaderFails(Cat({{0x1B, 0x00}, part1}), kNoCard), Card({0xBB, 0x00}, {0xA3, 0x00}),
+          Card(Cat({{0x1A, 0x00}, part2}), {0xA2, 0x00}),
+          Card(Cat({{0x0B, 0x00}, part3}), {0x0B, 0x00, 0x90, 0x00})},
+         KESTREL_OK,
+         {0x90, 0x00},
+         0,
+         1},
+        {"card block longer than the frame size while sending: retried",
+         kRequest,
+         16,
+         1,
+         0,
+         20,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), Cat({{0x0A, 0x00}, Count(0, 15)})),
+          Card({0xBA, 0x00}, kOkAnswer)},
+         KESTREL_OK,
+         {0x90, 0x00},
+         1,
+         1},
+        {"each chunk has its own retry",
+         thirty,
+         16,
+         1,
+         0,
+         2,
+         {ReaderFails(Cat({{0x1A, 0x00}, part1}), kNoCard), Card({0xBA, 0x00}, {0xA2, 0x00}),
+          ReaderFails(Cat({{0x1B, 0x00}, part2}), kNoCard), Card({0xBB, 0x00}, {0xA3, 0x00}),
+          Card(Cat({{0x0A, 0x00}, part3}), kOkAnswer)},
+         KESTREL_OK,
+         {0x90, 0x00},
+         1,
+         2},
+        {"retry fails too: its result",
+         kRequest,
+         16,
+         1,
+         0,
+         2,
+         {LinkFails(Cat({{0x0A, 0x00}, kRequest})), ReaderFails({0xBA, 0x00}, kNoCard)},
+         KESTREL_ERR_NO_CARD,
+         {},
+         0,
+         1},
+        {"failure in the middle of a send chain",
+         thirty,
+         16,
+         1,
+         0,
+         2,
+         {Card(Cat({{0x1A, 0x00}, part1}), {0xA2, 0x00}),
+          ReaderFails(Cat({{0x1B, 0x00}, part2}), kCardTimeOut),
+          ReaderFails({0xBB, 0x00}, kCardTimeOut)},
+         KESTREL_ERR_FRAME_CARD_TIMEOUT,
+         {},
+         0,
+         1},
+        {"failure in the middle of a receive chain: no retry",
+         kRequest,
+         16,
+         1,
+         0,
+         8,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0x1A, 0x00, 1, 2}),
+          ReaderFails({0xAB, 0x00}, kCardTimeOut)},
+         KESTREL_ERR_FRAME_CARD_TIMEOUT,
+         {},
+         0,
+         0},
+        {"link failure in the middle of a receive chain",
+         kRequest,
+         16,
+         1,
+         0,
+         8,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0x1A, 0x00, 1, 2}),
+          Card({0xAB, 0x00}, {0x1B, 0x00, 3, 4}), LinkFails({0xAA, 0x00})},
+         KESTREL_ERR_RS232_WRITE,
+         {},
+         0,
+         0},
+        {"card block longer than the frame size while receiving: returned at once",
+         kRequest,
+         16,
+         1,
+         0,
+         40,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0x1A, 0x00, 1, 2}),
+          Card({0xAB, 0x00}, Cat({{0x0B, 0x00}, Count(0, 15)}))},
+         KESTREL_ERR_WRONG_PARAMETER,
+         {},
+         0,
+         0},
+        {"failed reply to a WTX: no retry",
+         kRequest,
+         16,
+         1,
+         0,
+         2,
+         {Card(Cat({{0x0A, 0x00}, kRequest}), {0xFA, 0x00, 0x01}), LinkFails({0xFA, 0x00, 0x01})},
+         KESTREL_ERR_RS232_WRITE,
+         {},
+         0,
+         0},
+    };
+}
+
+TEST_F(Iso14443_4Test, TclExchangeScenarios) {
+    for (const ExchangeCase& c : ExchangeCases()) {
+        ExpectCardTimeOut();
+        for (const Step& s : c.steps) ExpectStep(s);
+        // The caller's buffer has exactly the capacity, with guard bytes around it.
+        Bytes buffer(c.capacity + 2u, kGuard);
+        uint16_t length = c.capacity;
+        uint8_t number = c.blockNumber;
+        const Result r = reader.TclExchange(
+            c.request.data(), static_cast<uint16_t>(c.request.size()), buffer.data() + 1, &length,
+            c.frameSize, 0x00, 0x00, c.cidFlag, c.nadFlag, &number, kTimeOut);
+        EXPECT_EQ(r, c.expected) << c.name;
+        EXPECT_EQ(buffer.front(), kGuard) << c.name;
+        EXPECT_EQ(buffer.back(), kGuard) << c.name;
+        if (c.expected == KESTREL_OK) {
+            EXPECT_EQ(Bytes(buffer.begin() + 1, buffer.begin() + 1 + length), c.answer) << c.name;
+            EXPECT_EQ(number, c.blockNumberAfter) << c.name;
+        } else {
+            // Neither the length nor the block number changes on failure.
+            EXPECT_EQ(length, c.capacity) << c.name;
+            EXPECT_EQ(number, c.blockNumber) << c.name;
+        }
+        EXPECT_EQ(pauses, std::vector<uint32_t>(c.pauses, 1000)) << c.name;
+        CheckTraffic(c.name);
+    }
+}
+
+// A failed message leaves the caller's buffer untouched where nothing had arrived yet.
+TEST_F(Iso14443_4Test, TclExchangeCopiesNothingBeforeTheAnswerIsAccepted) {
+    const struct {
+        const char* name;
+        Bytes block;
+    } cases[] = {
+        {"too long", {0x0A, 0x00, 1, 2, 3}},
+        {"no CID byte", {0x0A}},
+        {"with NAD", {0x0E, 0x00, 0x00, 1}},
+    };
+    for (const auto& c : cases) {
+        ExpectCardTimeOut();
+        Expect(0x03, BlockParams(Cat({{0x0A, 0x00}, kRequest})), kOk, c.block);
+        Bytes buffer(4, kGuard);
+        uint16_t length = 2;
+        uint8_t number = 0;
+        EXPECT_NE(reader.TclExchange(kRequest.data(), 5, buffer.data() + 1, &length, 16, 0, 0, 1, 0,
+                                     &number, kTimeOut),
+                  KESTREL_OK)
+            << c.name;
+        EXPECT_EQ(buffer, Bytes(4, kGuard)) << c.name;
+        CheckTraffic(c.name);
+    }
+}
+
+TEST_F(Iso14443_4Test, TclExchangeSendsTheCardTimeOutFirst) {
+    // The card time-out goes out before every message; its failure ends the call.
+    ExpectCardTimeOut(Le32(0x01020304), kNoCard);
+    uint8_t answer[4];
+    uint16_t length = 4;
+    uint8_t number = 1;
+    EXPECT_EQ(reader.TclExchange(kRequest.data(), 5, answer, &length, 16, 0, 0, 1, 0, &number,
+                                 0x01020304),
+              KESTREL_ERR_NO_CARD);
+    EXPECT_EQ(length, 4);
+    EXPECT_EQ(number, 1);
+    CheckTraffic("card time-out refused");
+}
+
+// Frame sizes without room for an information field, or beyond the block buffer, and
+// missing pointers are refused before anything is sent.
+TEST_F(Iso14443_4Test, TclExchangeRefusesBadArgumentsWithoutTraffic) {
+    uint8_t answer[4];
+    uint16_t length = 4;
+    uint8_t number = 0;
+    const struct {
+        const char* name;
+        uint16_t frameSize;
+        uint8_t cidFlag, nadFlag;
+        Result expected;
+    } sizes[] = {
+        {"0", 0, 0, 0, KESTREL_ERR_WRONG_PARAMETER},
+        {"3 without CID", 3, 0, 0, KESTREL_ERR_WRONG_PARAMETER},
+        {"4 with CID", 4, 1, 0, KESTREL_ERR_WRONG_PARAMETER},
+        {"5 with CID and NAD", 5, 1, 1, KESTREL_ERR_WRONG_PARAMETER},
+        {"1025", 1025, 1, 0, KESTREL_ERR_WRONG_PARAMETER},
+        {"0xFFFF", 0xFFFF, 0, 0, KESTREL_ERR_WRONG_PARAMETER},
+    };
+    for (const auto& s : sizes) {
+        EXPECT_EQ(reader.TclExchange(kRequest.data(), 5, answer, &length, s.frameSize, 0, 0,
+                                     s.cidFlag, s.nadFlag, &number, kTimeOut),
+                  s.expected)
+            << s.name;
+    }
+    EXPECT_EQ(
+        reader.TclExchange(kRequest.data(), 5, answer, nullptr, 16, 0, 0, 1, 0, &number, kTimeOut),
+        KESTREL_ERR_WRONG_PARAMETER);
+    EXPECT_EQ(
+        reader.TclExchange(kRequest.data(), 5, answer, &length, 16, 0, 0, 1, 0, nullptr, kTimeOut),
+        KESTREL_ERR_WRONG_PARAMETER);
+    EXPECT_EQ(reader.TclExchange(nullptr, 5, answer, &length, 16, 0, 0, 1, 0, &number, kTimeOut),
+              KESTREL_ERR_WRONG_PARAMETER);
+    EXPECT_EQ(
+        reader.TclExchange(kRequest.data(), 5, nullptr, &length, 16, 0, 0, 1, 0, &number, kTimeOut),
+        KESTREL_ERR_WRONG_PARAMETER);
+    EXPECT_EQ(length, 4);
+    EXPECT_EQ(number, 0);
+    CheckTraffic("refused");
+
+    // A null answer buffer is fine without room, and a null request without bytes.
+    length = 0;
+    ExpectCardTimeOut();
+    Expect(0x03, BlockParams({0xAA, 0x00}), kOk, {0x0A, 0x00});
+    EXPECT_EQ(reader.TclExchange(nullptr, 0, nullptr, &length, 16, 0, 0, 1, 0, &number, kTimeOut),
+              KESTREL_OK);
+    EXPECT_EQ(number, 1);
+    CheckTraffic("nothing each way");
+}
+
+// Presence check.
+
+TEST_F(Iso14443_4Test, TclPingSendsRNakAndKeepsTheBlockNumber) {
+    const struct {
+        const char* name;
+        uint8_t cidFlag;
+        uint8_t number;
+        Bytes block;
+    } cases[] = {
+        {"CID, number 0", 1, 0, {0xBA, 0x05}},
+        {"CID, number 1", 1, 1, {0xBB, 0x05}},
+        {"no CID, only bit 0 of 0xFE", 0, 0xFE, {0xB2}},
+        {"no CID, only bit 0 of 0x03", 0, 0x03, {0xB3}},
+    };
+    for (const auto& c : cases) {
+        ExpectCardTimeOut();
+        Expect(0x03, BlockParams(c.block), kOk, {0xA2, 0x05});
+        const uint8_t number = c.number;
+        EXPECT_EQ(reader.TclPing(16, 0x05, c.cidFlag, &number, kTimeOut), KESTREL_OK) << c.name;
+        EXPECT_EQ(number, c.number) << c.name;
+        CheckTraffic(c.name);
+    }
+
+    const uint8_t number = 0;
+    // The card time-out failure is returned, nothing else sent.
+    ExpectCardTimeOut(kTimeOutBytes, kNoCard);
+    EXPECT_EQ(reader.TclPing(16, 0, 1, &number, kTimeOut), KESTREL_ERR_NO_CARD);
+    CheckTraffic("time-out refused");
+    // The exchange's result, the answer dropped.
+    ExpectCardTimeOut();
+    Expect(0x03, BlockParams({0xBA, 0x00}), kCardTimeOut);
+    EXPECT_EQ(reader.TclPing(16, 0, 1, &number, kTimeOut), KESTREL_ERR_FRAME_CARD_TIMEOUT);
+    CheckTraffic("no answer");
+    ExpectCardTimeOut();
+    Expect(0x03, BlockParams({0xBA, 0x00}), kOk, {0xA2, 0x00, 0x00});
+    EXPECT_EQ(reader.TclPing(2, 0, 1, &number, kTimeOut), KESTREL_ERR_WRONG_PARAMETER);
+    CheckTraffic("answer beyond the capacity");
+    EXPECT_EQ(reader.TclPing(16, 0, 1, nullptr, kTimeOut), KESTREL_ERR_WRONG_PARAMETER);
+    CheckTraffic("no block number");
+}
+
+// The local buffer holds 1024 bytes: a larger capacity cannot let an answer overrun it.
+TEST_F(Iso14443_4Test, TclPingCapacityBeyondItsBuffer) {
+    const uint8_t number = 0;
+    const struct {
+        size_t answer;
+        Result expected;
+    } cases[] = {{1024, KESTREL_OK},
+                 {1025, KESTREL_ERR_WRONG_PARAMETER},
+                 {3000, KESTREL_ERR_WRONG_PARAMETER}};
+    for (const auto& c : cases) {
+        ExpectCardTimeOut();
+        Expect(0x03, BlockParams({0xBA, 0x00}), kOk, Bytes(c.answer, 0xA2));
+        EXPECT_EQ(reader.TclPing(0xFFFF, 0, 1, &number, kTimeOut), c.expected) << c.answer;
+        CheckTraffic(std::to_string(c.answer));
+    }
+}
+
+// Deselection sends the reader's exchange time-out as the card time-out.
+TEST_F(Iso14443_4Test, TclDeselect) {
+    uint8_t answer[4] = {kGuard, kGuard, kGuard, kGuard};
+    uint16_t length = 2;
+    ExpectCardTimeOut(Le32(2000));
+    Expect(0x03, BlockParams({0xC2}), kOk, {0xC2});
+    EXPECT_EQ(reader.TclDeselect(0, 0x05, answer + 1, &length), KESTREL_OK);
+    EXPECT_EQ(length, 1);
+    EXPECT_EQ(Bytes(answer, answer + 4), (Bytes{kGuard, 0xC2, kGuard, kGuard}));
+    CheckTraffic("no CID");
+
+    ASSERT_EQ(reader.SetTimeOut(750, nullptr), KESTREL_OK);
+    length = 2;
+    ExpectCardTimeOut(Le32(750));
+    Expect(0x03, BlockParams({0xCA, 0x05}), kOk, {0xCA, 0x05});
+    EXPECT_EQ(reader.TclDeselect(1, 0x05, answer + 1, &length), KESTREL_OK);
+    CheckTraffic("CID, changed time-out");
+
+    length = 2;
+    ExpectCardTimeOut(Le32(750), kNoCard);
+    EXPECT_EQ(reader.TclDeselect(0, 0, answer + 1, &length), KESTREL_ERR_NO_CARD);
+    CheckTraffic("time-out refused");
+    std::fill(answer, answer + 4, kGuard);
+    length = 1;
+    ExpectCardTimeOut(Le32(750));
+    Expect(0x03, BlockParams({0xC2}), kOk, {0xCA, 0x00});
+    EXPECT_EQ(reader.TclDeselect(0, 0, answer + 1, &length), KESTREL_ERR_WRONG_PARAMETER);
+    EXPECT_EQ(Bytes(answer, answer + 4), Bytes(4, kGuard));
+    CheckTraffic("answer beyond the capacity");
+    EXPECT_EQ(reader.TclDeselect(0, 0, answer, nullptr), KESTREL_ERR_WRONG_PARAMETER);
+    length = 1;
+    EXPECT_EQ(reader.TclDeselect(0, 0, nullptr, &length), KESTREL_ERR_WRONG_PARAMETER);
+    CheckTraffic("missing pointers");
+}
+
+// Activation for ISO/IEC 14443-4: ActivateIdle (after an RF reset for the second form), the
+// SAK's ISO 14443-4 bit, then RATS.
+TEST_F(Iso14443_4Test, RequestAtsActivation) {
+    const Bytes activation = {0x44, 0x03, 0x20, 7, 0x04, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
+    const Bytes ats = {0x06, 0x75, 0x77, 0x81, 0x02, 0x80};
+    for (const AtsActivation a : {AtsActivation::kIdle, AtsActivation::kAfterRfReset}) {
+        const std::string name = a == AtsActivation::kIdle ? "idle" : "after RF reset";
+        auto expectActivation = [&](uint8_t status, const Bytes& answer) {
+            if (a == AtsActivation::kAfterRfReset) Expect(0x20, {0x19, 0x00});
+            Expect(0x43, {0x00}, status, answer);
+        };
+        Bytes buffer(10, kGuard);
+        uint16_t length = 8;
+
+        expectActivation(kOk, activation);
+        Expect(0xE7, {0x50}, kOk, ats);
+        EXPECT_EQ(RequestAts(reader, a, 0x50, buffer.data() + 1, &length), KESTREL_OK) << name;
+        EXPECT_EQ(length, 6) << name;
+        EXPECT_EQ(buffer, Cat({{kGuard}, ats, {kGuard, kGuard, kGuard}})) << name;
+        CheckTraffic(name);
+
+        // A card without ISO 14443-4 gets no RATS.
+        buffer.assign(10, kGuard);
+        length = 8;
+        expectActivation(kOk, {0x04, 0x00, 0x08, 4, 1, 2, 3, 4});
+        EXPECT_EQ(RequestAts(reader, a, 0x50, buffer.data() + 1, &length),
+                  KESTREL_ERR_ISO14443_4_NOT_SUPPORTED)
+            << name;
+        // No card: the activation's failure as it is.
+        expectActivation(kNoCard, {});
+        EXPECT_EQ(RequestAts(reader, a, 0x50, buffer.data() + 1, &length), KESTREL_ERR_NO_CARD)
+            << name;
+        EXPECT_EQ(length, 8) << name;
+        EXPECT_EQ(buffer, Bytes(10, kGuard)) << name;
+        // Missing pointers: nothing sent.
+        EXPECT_EQ(RequestAts(reader, a, 0x50, buffer.data(), nullptr), KESTREL_ERR_WRONG_PARAMETER);
+        EXPECT_EQ(RequestAts(reader, a, 0x50, nullptr, &length), KESTREL_ERR_WRONG_PARAMETER);
+        CheckTraffic(name + ", failures");
+    }
+    // The RF reset's failure ends it.
+    Expect(0x20, {0x19, 0x00}, kNoCard);
+    uint8_t ats1[4];
+    uint16_t length = 4;
+    EXPECT_EQ(RequestAts(reader, AtsActivation::kAfterRfReset, 0, ats1, &length),
+              KESTREL_ERR_NO_CARD);
+    CheckTraffic("RF reset fails");
+}
+
+TEST(Iso14443_4Classify, Pcbs) {
+    const struct {
+        uint8_t pcb;
+        BlockKind kind;
+    } cases[] = {
+        {0xA2, BlockKind::kAck},         {0xA3, BlockKind::kAck},
+        {0xAA, BlockKind::kAck},         {0xAB, BlockKind::kAck},
+        {0xF2, BlockKind::kWtx},         {0xFA, BlockKind::kWtx},
+        {0x02, BlockKind::kInformation}, {0x03, BlockKind::kInformation},
+        {0x1A, BlockKind::kInformation}, {0x1B, BlockKind::kInformation},
+        {0x00, BlockKind::kInformation}, {0x06, BlockKind::kOther},
+        {0xB2, BlockKind::kOther},       {0xBA, BlockKind::kOther},
+        {0xC2, BlockKind::kOther},       {0xCA, BlockKind::kOther},
+        {0x22, BlockKind::kOther},       {0x42, BlockKind::kOther},
+        {0x82, BlockKind::kOther},       {0xF3, BlockKind::kOther},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Classify(c.pcb), c.kind) << static_cast<int>(c.pcb);
+}
+
+}  // namespace
+}  // namespace kestrel::reader
