@@ -203,14 +203,15 @@ std::unique_ptr<Card> ParseCard(const std::string& text, std::mt19937& random, s
     }
     Bytes image;
     std::string problem;
-    const ImageFileStatus read = ReadImageFile(path, profile->imageSize, &image, &problem);
+    constexpr size_t kLongestFile = 1 << 20;  // longer files are not dumps at all
+    const ImageFileStatus read = ReadImageFile(path, kLongestFile, &image, &problem);
     if (read == ImageFileStatus::kFailed) {
         Fail(error, problem);
         return nullptr;
     }
     if (read == ImageFileStatus::kRead && image.size() != profile->imageSize) {
-        Fail(error, path + " has " + std::to_string(image.size()) + " bytes; a " + typeName +
-                        " image has " + std::to_string(profile->imageSize));
+        Fail(error, path + " has " + std::to_string(image.size()) + " bytes, not the " +
+                        std::to_string(profile->imageSize) + " of a " + typeName + " image");
         return nullptr;
     }
     Bytes uid;

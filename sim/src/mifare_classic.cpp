@@ -245,7 +245,9 @@ std::optional<CardReply> ClassicCard::HandleCommand(uint8_t code, const Bytes& p
             answer = Authenticate(params);
             break;
         case card_command::kReadBlock:
-            answer = params.size() == 1 ? Read(params[0]) : Status(status::kBadParameter);
+            answer = params.size() == 1
+                         ? Read(params[0])
+                         : Answer{status::kBadParameter, Bytes(classic::kBlockSize, 0)};
             break;
         case card_command::kWriteBlock:
             answer = params.size() == 1 + classic::kBlockSize ? Write(params[0], &params[1])

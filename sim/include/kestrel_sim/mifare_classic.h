@@ -43,13 +43,8 @@ std::optional<std::array<int, 4>> DecodeAccessBits(const uint8_t* bytes6to8);
 // Which key may do what, as on the card.
 enum class KeyType { kA, kB };
 
-enum class DataOperation {
-    kRead,
-    kWrite,
-    kIncrement,
-    kDecrement
-};  // kDecrement: also transfer
-    // and restore
+// kDecrement stands for decrement, transfer and restore, which the card grants together.
+enum class DataOperation { kRead, kWrite, kIncrement, kDecrement };
 bool DataAllowed(int condition, KeyType key, DataOperation operation);
 
 enum class TrailerField { kWriteKeyA, kReadAccess, kWriteAccess, kReadKeyB, kWriteKeyB };
