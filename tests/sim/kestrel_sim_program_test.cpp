@@ -296,13 +296,27 @@ TEST(KestrelSimProgram, CardImageIsLoadedAndSavedOnCommandAndAtExit) {
     std::copy(write5.begin() + 1, write5.end(), image.begin() + 5 * 16);
     EXPECT_EQ(ReadFile(path), image);
 
+    // Removing the card saves it; added again from the file it has the memory it left with.
     const Bytes write6 = test::Concat({{6}, Bytes(16, 0x66)});
     EXPECT_EQ(Exchange(fd, 4, card_command::kWriteBlock, write6)->status, status::kOk);
+    ASSERT_TRUE(program.WriteLine("remove 01020304"));
+    EXPECT_EQ(program.ReadLine(), "removed 01020304");
+    std::copy(write6.begin() + 1, write6.end(), image.begin() + 6 * 16);
+    EXPECT_EQ(ReadFile(path), image);
+    ASSERT_TRUE(program.WriteLine("add classic1k::" + path));
+    EXPECT_EQ(program.ReadLine(), "added classic1k 01020304");
+
+    // Stopping saves it.
+    ASSERT_TRUE(ActivateIdle(fd, 5));
+    EXPECT_EQ(Exchange(fd, 6, card_command::kAuthenticate, auth)->status, status::kOk);
+    EXPECT_EQ(Exchange(fd, 7, card_command::kReadBlock, {6})->data, Bytes(16, 0x66));
+    const Bytes write4 = test::Concat({{4}, Bytes(16, 0x44)});
+    EXPECT_EQ(Exchange(fd, 8, card_command::kWriteBlock, write4)->status, status::kOk);
     ::close(fd);
     ASSERT_TRUE(program.WriteLine("quit"));
     EXPECT_EQ(program.ReadLine(), "bye");
     EXPECT_EQ(program.Wait(), 0);
-    std::copy(write6.begin() + 1, write6.end(), image.begin() + 6 * 16);
+    std::copy(write4.begin() + 1, write4.end(), image.begin() + 4 * 16);
     EXPECT_EQ(ReadFile(path), image);
     ::unlink(path.c_str());
     ::rmdir(dir);
