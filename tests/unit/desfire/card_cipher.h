@@ -61,6 +61,17 @@ inline Bytes CardRecover(const Bytes& key, const Bytes& sent) {
     return out;
 }
 
+// CRC_A (ISO/IEC 14443-3) bit by bit with the reflected polynomial, low byte first: written
+// apart from the library's byte formula so that layouts are checked against another CRC.
+inline Bytes CardCrcA(const Bytes& data) {
+    uint16_t crc = 0x6363;
+    for (uint8_t b : data) {
+        crc ^= b;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0x8408 : crc >> 1;
+    }
+    return {static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8)};
+}
+
 inline Bytes RotateLeft(const Bytes& value) {
     Bytes out(value.begin() + 1, value.end());
     out.push_back(value.front());

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "desfire/random.h"
 #include "unit/desfire/card_cipher.h"
+#include "unit/desfire/fixed_random.h"
 
 namespace kestrel::desfire {
 namespace {
@@ -46,17 +46,6 @@ Bytes Cat(const Bytes& a, const Bytes& b) {
     Bytes out = a;
     out.insert(out.end(), b.begin(), b.end());
     return out;
-}
-
-// CRC_A bit by bit with the reflected polynomial: written apart from the library's table-free
-// byte formula so that the layouts below are checked against an independent CRC.
-Bytes ReferenceCrcA(const Bytes& data) {
-    uint16_t crc = 0x6363;
-    for (uint8_t b : data) {
-        crc ^= b;
-        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0x8408 : crc >> 1;
-    }
-    return {static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8)};
 }
 
 const Bytes kZeroKey(16, 0x00);
@@ -106,7 +95,7 @@ TEST(Crc16Iso14443, KnownAnswers) {
         EXPECT_EQ(Bytes(out, out + 4), Guarded(c.crc))
             << "type " << c.type << ", " << c.data.size() << " bytes";
         if (c.type == kCrcA) {
-            EXPECT_EQ(ReferenceCrcA(c.data), c.crc);
+            EXPECT_EQ(test::CardCrcA(c.data), c.crc);
         }
     }
 }
@@ -245,7 +234,7 @@ TEST(DfProtectData, EncipheredAddsCrcAndPadding) {
         ASSERT_EQ(DfProtectData(kCommEnciphered, data.data(), data.size(), out, kTwoKey.data()),
                   KESTREL_OK);
         ASSERT_EQ(out.size(), c.cryptogram) << c.length;
-        Bytes plain = Cat(data, ReferenceCrcA(data));
+        Bytes plain = Cat(data, test::CardCrcA(data));
         plain.resize(c.cryptogram, 0x00);
         EXPECT_EQ(CardRecover(kTwoKey, out), plain) << c.length;
     }
@@ -290,7 +279,7 @@ TEST(DfUnprotectData, MacedRoundTripAndTampering) {
 
 TEST(DfUnprotectData, EncipheredFromTheCard) {
     const Bytes data = Hex("41 42 43 44 45 46 47 48 49 4A");  // 10 bytes + CRC: two blocks
-    Bytes plain = Cat(data, ReferenceCrcA(data));
+    Bytes plain = Cat(data, test::CardCrcA(data));
     plain.resize(16, 0x00);
     const Bytes received = CardEncipher(kTwoKey, plain);
 
@@ -314,7 +303,7 @@ struct TamperCase {
 
 TEST(DfUnprotectData, EncipheredFailuresLeaveTheBufferAlone) {
     const Bytes data = Hex("41 42 43 44 45 46 47 48 49 4A");
-    Bytes plain = Cat(data, ReferenceCrcA(data));
+    Bytes plain = Cat(data, test::CardCrcA(data));
     plain.resize(16, 0x00);
     const Bytes received = CardEncipher(kTwoKey, plain);
     const TamperCase cases[] = {
@@ -369,16 +358,6 @@ TEST(DfProtection, OtherModesAndMissingKey) {
     }
 }
 
-// Puts a generator in place for one test and the previous one back afterwards.
-class ScopedRandomSource {
-  public:
-    explicit ScopedRandomSource(RandomSource source) : previous_(SetRandomSource(source)) {}
-    ~ScopedRandomSource() { SetRandomSource(previous_); }
-
-  private:
-    RandomSource previous_;
-};
-
 TEST(DfMakeRndA, DrawsFromTheSecureGenerator) {
     uint8_t first[10], second[10];
     std::memset(first, kGuard, sizeof first);
@@ -391,7 +370,7 @@ TEST(DfMakeRndA, DrawsFromTheSecureGenerator) {
 }
 
 TEST(DfMakeRndA, GeneratorFailureIsReported) {
-    ScopedRandomSource failing([](unsigned char*, int) { return 0; });
+    test::ScopedRandomSource failing(test::FailingRandom);
     uint8_t rndA[8];
     EXPECT_EQ(DfMakeRndA(rndA), KESTREL_ERR_DF_UNKNOWN);
 }
