@@ -376,6 +376,100 @@ KESTREL_EXPORT int32_t KESTREL_CALL HaltCard(KestrelSession* session);
 KESTREL_EXPORT int32_t KESTREL_CALL RfReset(KestrelSession* session, uint32_t duration);
 
 /* ------------------------------------------------------------------------------------------
+ * ISO/IEC 14443-4
+ *
+ * A card whose SAK has bit 0x20 speaks the ISO/IEC 14443-4 block protocol once Request_ATS()
+ * has activated it (ISO4PPS_Request() may follow). Messages (APDUs, DESFire commands) then
+ * travel with Send_Raw_APDU() or R7XSend_APDU(): cut into I-blocks as the card's frame size
+ * requires, chained both ways, with the card's requests for more time answered (there is no
+ * limit on their number). An I-block whose exchange fails is retried once, after a pause of
+ * one second, with R(NAK).
+ *
+ * Block number: a byte the caller keeps between calls, 0 for the first exchange after
+ *   activation. Only bit 0 is read; a successful exchange replaces the byte with the number
+ *   for the next one (0 or 1); a failed one leaves it as it was.
+ * Frame size: the largest block the card accepts, CRC included (FSC, from its ATS). It must
+ *   leave room for at least one information byte (5 or more, as a CID byte is sent) and not
+ *   exceed 1024 (the library's block buffer); any other value gives
+ *   KESTREL_ERR_WRONG_PARAMETER before anything is sent. Nothing is adjusted silently.
+ * Card time-out: milliseconds; handed to the reader before each message.
+ * Pointers a call needs (block number, lengths, status word, the context record, a buffer
+ *   with a non-zero length or capacity) must not be NULL: KESTREL_ERR_WRONG_PARAMETER before
+ *   anything is sent. A buffer of capacity 0 may be NULL.
+ * Failures: KESTREL_ERR_OPERATION_ABORTED when the card answers with a block the protocol does
+ *   not accept at that point (S(DESELECT), R(NAK), a block carrying a NAD, an R(ACK) or a
+ *   request for more time while the answer is being received); KESTREL_ERR_READING_TOO_MUCH
+ *   when the answer message does not fit the capacity (the buffer may be partly written, the
+ *   length is not); KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT for a card block too short for its
+ *   own header, before anything is copied; KESTREL_ERR_WRONG_PARAMETER for a card block longer
+ *   than the frame size; any failure of the reader or the line as it came.
+ * ---------------------------------------------------------------------------------------- */
+
+/* Activates an idle card (as SelectIdleCard()) and sends RATS with `parameter` (FSDI in the
+ * high nibble, CID in the low). ats receives the answer to select; atsLength: capacity in,
+ * length out (kept, with nothing copied, when the ATS does not fit:
+ * KESTREL_ERR_WRONG_PARAMETER). A card without ISO/IEC 14443-4 gives
+ * KESTREL_ERR_ISO14443_4_NOT_SUPPORTED and gets no RATS. */
+KESTREL_EXPORT int32_t KESTREL_CALL Request_ATS(KestrelSession* session, uint8_t parameter,
+                                                uint16_t* atsLength, uint8_t* ats);
+/* Request_ATS() after an RF reset (the activation of SelectCardEx()). */
+KESTREL_EXPORT int32_t KESTREL_CALL V2_RequestATS(KestrelSession* session, uint8_t parameter,
+                                                  uint16_t* atsLength, uint8_t* ats);
+
+/* Sends PPS with the CID (low 4 bits used) and the divisor integers dsi and dri (sent as
+ * given, dsi x 4 + dri in one byte). The card's answer is not judged. */
+KESTREL_EXPORT int32_t KESTREL_CALL ISO4PPS_Request(KestrelSession* session, uint8_t cid,
+                                                    uint8_t dsi, uint8_t dri);
+
+/* Deselects the card (S(DESELECT) without CID); it needs a new activation afterwards. The
+ * reader's exchange time-out goes to the reader as the card time-out. capacity: room for the
+ * card's answer, which is dropped. */
+KESTREL_EXPORT int32_t KESTREL_CALL Reset14443_4(KestrelSession* session, uint16_t capacity);
+
+/* Sends one message (requestLength bytes of request) with CID 0 in every block and receives
+ * the card's answer message into answer. answerLength: capacity in, length out. */
+KESTREL_EXPORT int32_t KESTREL_CALL Send_Raw_APDU(KestrelSession* session, uint8_t* blockNumber,
+                                                  uint16_t frameSize, const uint8_t* request,
+                                                  uint16_t requestLength, uint8_t* answer,
+                                                  uint16_t* answerLength, uint32_t cardTimeOut);
+
+/* What R7XSend_APDU() keeps for the application between calls. 8 bytes: byte 0 block number,
+ * byte 1 unused (never read or written), bytes 2-3 frame size, bytes 4-7 card time-out; the
+ * numbers in the platform's byte order, which is little-endian on every supported platform. */
+typedef struct ApduContext {
+    uint8_t blockNumber;
+    uint8_t reserved;
+    uint16_t frameSize;
+    uint32_t cardTimeOut;
+} ApduContext;
+#if defined(__cplusplus)
+static_assert(sizeof(ApduContext) == 8 && offsetof(ApduContext, frameSize) == 2 &&
+                  offsetof(ApduContext, cardTimeOut) == 4,
+              "ApduContext is 8 bytes: number, unused, frame size, card time-out");
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+_Static_assert(sizeof(ApduContext) == 8 && offsetof(ApduContext, frameSize) == 2 &&
+                   offsetof(ApduContext, cardTimeOut) == 4,
+               "ApduContext is 8 bytes: number, unused, frame size, card time-out");
+#endif
+
+/* Sends a command APDU as Send_Raw_APDU() does, with the context's frame size and card
+ * time-out and its block number (updated in place). The answer's last two bytes go to
+ * *statusWord (SW1 high, SW2 low), the rest to response; responseLength: capacity in, data
+ * length out (capacity 0 is fine for an answer of the status word alone). An answer shorter
+ * than the status word gives KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT and writes nothing but the
+ * block number. */
+KESTREL_EXPORT int32_t KESTREL_CALL R7XSend_APDU(KestrelSession* session, ApduContext* context,
+                                                 const uint8_t* apdu, uint16_t apduLength,
+                                                 uint8_t* response, uint16_t* responseLength,
+                                                 uint16_t* statusWord);
+
+/* Presence check: sends R(NAK) with CID 0 and the block number, which is not changed; 0 when
+ * the card answers. capacity: room for the answer, which is dropped (at most 1024 bytes are
+ * taken: a longer answer gives KESTREL_ERR_WRONG_PARAMETER). */
+KESTREL_EXPORT int32_t KESTREL_CALL TCLPing(KestrelSession* session, const uint8_t* blockNumber,
+                                            uint16_t capacity, uint32_t cardTimeOut);
+
+/* ------------------------------------------------------------------------------------------
  * MIFARE Classic: records and reader primitives
  *
  * A card holds 16-byte blocks numbered 0-255, grouped in sectors: sectors 0-31 have 4 blocks

@@ -315,4 +315,43 @@ Result RequestAts(Reader& reader, AtsActivation activation, uint8_t parameter, u
     return reader.RequestATS(parameter, ats, atsLength);
 }
 
+// Messages.
+
+Result SendRawApdu(Reader& reader, uint8_t* blockNumber, uint16_t frameSize, const uint8_t* request,
+                   uint16_t requestLength, uint8_t* answer, uint16_t* answerLength,
+                   uint32_t cardTimeOut) {
+    return reader.TclExchange(request, requestLength, answer, answerLength, frameSize, 0, 0, 1, 0,
+                              blockNumber, cardTimeOut);
+}
+
+Result SendApdu(Reader& reader, ApduContext* context, const uint8_t* apdu, uint16_t apduLength,
+                uint8_t* response, uint16_t* responseLength, uint16_t* statusWord) {
+    if (context == nullptr || responseLength == nullptr || statusWord == nullptr ||
+        BufferMissing(apdu, apduLength) || BufferMissing(response, *responseLength)) {
+        return KESTREL_ERR_WRONG_PARAMETER;
+    }
+    const uint16_t capacity = *responseLength;
+    // Room for the data and the status word, without wrapping round at 16 bits.
+    constexpr uint32_t kLargest = std::numeric_limits<uint16_t>::max();
+    const uint32_t room = capacity + 2u < kLargest ? capacity + 2u : kLargest;
+    std::vector<uint8_t> buffer(room);
+    uint16_t length = static_cast<uint16_t>(room);
+    if (Result r = SendRawApdu(reader, &context->blockNumber, context->frameSize, apdu, apduLength,
+                               buffer.data(), &length, context->cardTimeOut);
+        r != KESTREL_OK) {
+        return r;
+    }
+    if (length < 2) return KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT;
+    const uint16_t dataLength = static_cast<uint16_t>(length - 2);
+    *statusWord = static_cast<uint16_t>((buffer[dataLength] << 8) | buffer[dataLength + 1]);
+    Result result = KESTREL_OK;
+    if (dataLength <= capacity) {
+        if (dataLength > 0) std::memcpy(response, buffer.data(), dataLength);
+    } else {
+        result = KESTREL_ERR_BUFFER_SIZE;
+    }
+    *responseLength = dataLength;
+    return result;
+}
+
 }  // namespace kestrel::reader

@@ -80,4 +80,17 @@ enum class AtsActivation {
 Result RequestAts(Reader& reader, AtsActivation activation, uint8_t parameter, uint8_t* ats,
                   uint16_t* atsLength);
 
+// One message each way with CID 0 in every block and no NAD (TclExchange).
+Result SendRawApdu(Reader& reader, uint8_t* blockNumber, uint16_t frameSize, const uint8_t* request,
+                   uint16_t requestLength, uint8_t* answer, uint16_t* answerLength,
+                   uint32_t cardTimeOut);
+
+// A command APDU through SendRawApdu with the context's block number (updated in place),
+// frame size and card time-out; the answer's last two bytes become `statusWord` (first of
+// them high), the rest goes to `response`. `responseLength`: capacity in, data length out.
+// An answer shorter than the status word gives KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT and
+// writes nothing.
+Result SendApdu(Reader& reader, ApduContext* context, const uint8_t* apdu, uint16_t apduLength,
+                uint8_t* response, uint16_t* responseLength, uint16_t* statusWord);
+
 }  // namespace kestrel::reader
