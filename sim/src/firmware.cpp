@@ -108,7 +108,11 @@ Answer Firmware::Execute(uint8_t code, const Bytes& params) {
 Answer Firmware::Request(const Bytes& params) {
     if (params.size() != 1) return BadParameter();
     if (params[0] != iso14443a::kReqA && params[0] != iso14443a::kWupA) return BadParameter();
-    const std::optional<uint16_t> atqa = field_.Request(params[0] == iso14443a::kWupA);
+    // A card that was ready or active drops back on a request without answering; like
+    // ActivateIdle, the firmware repeats a request nobody answered, so the card answers then.
+    const bool wakeUp = params[0] == iso14443a::kWupA;
+    std::optional<uint16_t> atqa = field_.Request(wakeUp);
+    if (!atqa) atqa = field_.Request(wakeUp);
     // Silence on the air is reported with an empty ATQA, so the answer keeps its length.
     if (!atqa) return Answer{status::kNoCard, {0x00, 0x00}};
     return Answer{status::kOk,

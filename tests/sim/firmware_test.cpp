@@ -127,23 +127,21 @@ INSTANTIATE_TEST_SUITE_P(
                   {kReqaAnswered,
                    kSelected,
                    {command::kRfReset, {0x00, 0x00}, status::kOk, CardState::kIdle}}},
-        // A request reaching a ready or active card is a frame it does not expect: it goes back
-        // to idle without answering, and answers the next one.
-        StateCase{"reqa_knocks_active_card_to_idle",
-                  {kReqaAnswered,
-                   kSelected,
-                   {command::kRequest, {kReqA}, status::kNoCard, CardState::kIdle},
-                   kReqaAnswered}},
-        StateCase{"second_reqa_knocks_ready_card_to_idle",
-                  {kReqaAnswered, {command::kRequest, {kReqA}, status::kNoCard, CardState::kIdle}}},
-        // A card woken from halt goes back to halt, not idle.
-        StateCase{"woken_card_falls_back_to_halt",
+        // A request reaching a ready or active card is a frame it does not expect: it drops
+        // back without answering (to halt when it was woken from halt), and the firmware's
+        // repeated request finds it again.
+        StateCase{"reqa_reaches_active_card_again",
+                  {kReqaAnswered, kSelected, kReqaAnswered, kSelected}},
+        StateCase{"second_reqa_reaches_ready_card_again", {kReqaAnswered, kReqaAnswered}},
+        StateCase{"woken_card_falls_back_to_halt_and_is_woken_again",
+                  {kReqaAnswered, kSelected, kHalted, kWupaAnswered, kSelected, kWupaAnswered}},
+        StateCase{"reqa_does_not_reach_a_card_woken_from_halt",
                   {kReqaAnswered,
                    kSelected,
                    kHalted,
                    kWupaAnswered,
                    kSelected,
-                   {command::kRequest, {kWupA}, status::kNoCard, CardState::kHalt}}},
+                   {command::kRequest, {kReqA}, status::kNoCard, CardState::kHalt}}},
         StateCase{
             "wrong_select_sends_ready_card_back",
             {kReqaAnswered,
