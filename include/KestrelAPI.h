@@ -1037,6 +1037,116 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifU_Write16Bytes(KestrelSession* session, u
 KESTREL_EXPORT int32_t KESTREL_CALL MifU_WritePage(KestrelSession* session, uint8_t page,
                                                    const uint8_t* data);
 
+/* ------------------------------------------------------------------------------------------
+ * MIFARE DESFire: context, native commands, authentication and keys
+ *
+ * Context. The DESFire functions work on a DESFire context of the session (block number,
+ *   frame size, time-out): DF_Connect() makes it, or DF_InitData() after the application's own
+ *   activation (then DF_SetFrameSize(): the frame size starts at 0, which no exchange
+ *   accepts). DF_FreeData() ends it; ReleaseSession() frees a context the application forgot.
+ *   The context is kept apart from the session's user data. A function that needs it gives
+ *   KESTREL_ERR_DF_NO_DESFIRE_SESSION (41473) when the session has none.
+ * Native commands (a command byte and its parameters) travel through the ISO/IEC 14443-4
+ *   block protocol with CID 0, the context's frame size and block number, and (except for
+ *   DF_SendNativeCMD()) the context's time-out of 1000 ms. The card answers with a status byte
+ *   and data; status 0xAF (additional frame) makes the library fetch the next frame with the
+ *   one-byte command 0xAF.
+ * Failures. A card error is KESTREL_ERR_DF_CARD_STATUS_BASE + the status byte, a positive
+ *   number (0xAE gives KESTREL_ERR_DF_AUTHENTICATION = 0xA1AE = 41390). An answer of the wrong
+ *   length for its command gives KESTREL_ERR_WRONG_ANSWER_LENGTH (6030); a card response with
+ *   no status byte at all KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT; one response longer than 300
+ *   bytes, or data beyond 65535 bytes in all, KESTREL_ERR_READING_TOO_MUCH. Failures of the
+ *   block protocol, the reader and the line come back as they are.
+ * Keys are DF_KEY_LENGTH (16) bytes of two-key triple DES: K1 = bytes 0-7, K2 = bytes 8-15; a
+ *   single DES key is given with equal halves. Parity bits are ignored. DF_AuthKey() hands out
+ *   the session key and the library keeps none: pass it back to the functions that encipher
+ *   or MAC under it. A NULL session key gives KESTREL_ERR_DF_NO_SESSION_KEY, another NULL
+ *   argument KESTREL_ERR_WRONG_PARAMETER, before anything is sent.
+ * Security. The host's random number of an authentication comes from the operating system's
+ *   secure generator; when it fails, the authentication fails with KESTREL_ERR_DF_UNKNOWN
+ *   before anything is sent. Random numbers, keys under construction and plain cryptograms
+ *   are wiped before a call returns.
+ * MAC (communication mode DF_COMM_MACED): the data is padded with zero bytes to a multiple of
+ *   8 after at least one zero byte, so 8 data bytes are MACed as 16 (a whole block of zeros
+ *   appended) and no data as 8 zero bytes; the MAC is the first 4 bytes of the last block of
+ *   the CBC encipherment.
+ * ---------------------------------------------------------------------------------------- */
+
+#define DF_KEY_LENGTH 16
+/* Communication modes of DESFire data. */
+#define DF_COMM_PLAIN 0
+#define DF_COMM_MACED 1
+#define DF_COMM_ENCIPHERED 3
+
+/* Creates the session's DESFire context (command format 0, block number 0, frame size 0,
+ * time-out 1000 ms), replacing the one it had. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_InitData(KestrelSession* session);
+/* Frees the session's DESFire context, if it has one. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_FreeData(KestrelSession* session);
+/* The same function as DF_FreeData(). */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_Disconnect(KestrelSession* session);
+
+/* An application word kept in the context; no exchange reads it. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_SetCmdFormat(KestrelSession* session, uint32_t format);
+/* Reads the command format. KESTREL_ERR_WRONG_PARAMETER for a NULL pointer. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_GetCmdFormat(KestrelSession* session, uint32_t* format);
+/* The card's frame size (FSC) for the block protocol, stored as given; every exchange checks
+ * it. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_SetFrameSize(KestrelSession* session, uint16_t frameSize);
+/* Reads the frame size. KESTREL_ERR_WRONG_PARAMETER for a NULL pointer. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_GetFrameSize(KestrelSession* session, uint16_t* frameSize);
+
+/* A new context (as DF_InitData()), then the activation of an idle card (as SelectIdleCard())
+ * and RATS with parameter 0; the frame size becomes 16 whatever the card announces. A card
+ * without ISO/IEC 14443-4 gives KESTREL_ERR_ISO14443_4_NOT_SUPPORTED and gets no RATS. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_Connect(KestrelSession* session);
+
+/* Sends one native command (commandLength at most 65535) with the card time-out timeOut (ms)
+ * and returns the card's raw response, status byte first, without looking at it.
+ * responseLength: capacity in, length out. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_SendNativeCMD(KestrelSession* session,
+                                                     const uint8_t* command, uint32_t commandLength,
+                                                     uint8_t* response, uint16_t* responseLength,
+                                                     uint32_t timeOut);
+/* Sends one native command and collects the data of all its frames (status bytes removed).
+ * dataLength: capacity in; out: the data bytes of all frames, also on failure (those before
+ * the failing frame). Frames are copied whole while they fit; a frame that does not fit is
+ * counted but not copied, and nothing after it is copied: a length above the capacity means
+ * the buffer was too small. data may be NULL (nothing copied), dataLength too (no data
+ * wanted). */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_SendNativeCMDEx(KestrelSession* session,
+                                                       const uint8_t* command,
+                                                       uint32_t commandLength, uint8_t* data,
+                                                       uint16_t* dataLength);
+/* Presence check of the card (as TCLPing() with the context's values). */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_Ping(KestrelSession* session);
+
+/* Mutual authentication with key keyNumber of the selected application (or of the card
+ * level): key is the key (DF_KEY_LENGTH bytes), sessionKey receives the session key
+ * (DF_KEY_LENGTH bytes) on success only. A card that refuses the key, or whose answer does not
+ * prove that it knows the key, gives KESTREL_ERR_DF_AUTHENTICATION. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_AuthKey(KestrelSession* session, uint8_t keyNumber,
+                                               const uint8_t* key, uint8_t* sessionKey);
+/* Changes the key the session is authenticated with (keyNumber) to newKey, enciphered under
+ * the session key. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_ChangeCurKey(KestrelSession* session, uint8_t keyNumber,
+                                                    const uint8_t* newKey,
+                                                    const uint8_t* sessionKey);
+/* Changes another key (keyNumber) from oldKey to newKey, enciphered under the session key. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_ChangeKey(KestrelSession* session, uint8_t keyNumber,
+                                                 const uint8_t* oldKey, const uint8_t* newKey,
+                                                 const uint8_t* sessionKey);
+/* Reads the key settings and the maximum number of keys; both written on success only. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_GetKeySettings(KestrelSession* session, uint8_t* settings,
+                                                      uint8_t* maxKeys);
+/* Changes the key settings, enciphered under the session key. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_ChangeKeySettings(KestrelSession* session, uint8_t settings,
+                                                         const uint8_t* sessionKey);
+/* Reads the version of key keyNumber into *version. The answer's length is not checked: an
+ * answer of more than one byte leaves *version unwritten and gives 0. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_GetKeyVersion(KestrelSession* session, uint8_t keyNumber,
+                                                     uint8_t* version);
+
 #ifdef __cplusplus
 }
 #endif

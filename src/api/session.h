@@ -7,6 +7,7 @@
 #include "KestrelAPI.h"
 #include "comm/comm_interface.h"
 #include "common/result.h"
+#include "desfire/context.h"
 #include "link/link_protocol.h"
 #include "reader/reader.h"
 
@@ -23,6 +24,10 @@ struct KestrelSession {
     std::unique_ptr<kestrel::link::LinkProtocol> linkProtocol;
     std::unique_ptr<kestrel::comm::CommInterface> commInterface;
     std::unique_ptr<kestrel::reader::Reader> reader;
+    // The DESFire state, made by DF_InitData or DF_Connect and freed by DF_FreeData. It has a
+    // field of its own (userData stays the application's) and survives reconnects; a context
+    // the application forgot goes with the session at ReleaseSession.
+    std::unique_ptr<kestrel::desfire::DesfireContext> desfireContext;
 
     KestrelSession() = default;
     KestrelSession(const KestrelSession&) = delete;
