@@ -2,14 +2,14 @@
 
 #include <cstring>
 
+#include "reader/iso14443_4.h"
+
 namespace kestrel::desfire {
 namespace {
 
-// ISO/IEC 14443-4 addressing of every DESFire exchange: a CID byte of 0 is sent, no NAD.
+// Presence check with a CID byte of 0, as every DESFire exchange.
 constexpr uint8_t kCid = 0;
 constexpr uint8_t kCidFlag = 1;
-constexpr uint8_t kNad = 0;
-constexpr uint8_t kNadFlag = 0;
 
 // The largest count of data bytes a 16-bit data length can report.
 constexpr uint32_t kMaxDataLength = 0xFFFF;
@@ -48,28 +48,22 @@ Result RunExchange(const DesfireCard& card, const uint8_t* command, uint16_t len
 }  // namespace
 
 Result Connect(const DesfireCard& card) {
-    uint8_t uid[reader::kMaxUidLength];
-    uint8_t uidLength = sizeof uid;
-    uint16_t atqa = 0;
-    uint8_t sak = 0;
-    if (Result r = card.reader.ActivateIdle(0, &atqa, &sak, uid, &uidLength); r != KESTREL_OK) {
-        return r;
-    }
-    constexpr uint8_t kSakIso14443_4 = 0x20;
-    if ((sak & kSakIso14443_4) == 0) return KESTREL_ERR_ISO14443_4_NOT_SUPPORTED;
     // The answer to select is not looked at: DESFire cards take the fixed frame size.
     uint8_t ats[100];
     uint16_t atsLength = sizeof ats;
-    if (Result r = card.reader.RequestATS(0, ats, &atsLength); r != KESTREL_OK) return r;
+    if (Result r =
+            reader::RequestAts(card.reader, reader::AtsActivation::kIdle, 0, ats, &atsLength);
+        r != KESTREL_OK) {
+        return r;
+    }
     card.context.frameSize = kConnectFrameSize;
     return KESTREL_OK;
 }
 
 Result SendNativeCommand(const DesfireCard& card, const uint8_t* command, uint16_t length,
                          uint8_t* response, uint16_t* responseLength, uint32_t timeOutMs) {
-    return card.reader.TclExchange(command, length, response, responseLength,
-                                   card.context.frameSize, kCid, kNad, kCidFlag, kNadFlag,
-                                   &card.context.blockNumber, timeOutMs);
+    return reader::SendRawApdu(card.reader, &card.context.blockNumber, card.context.frameSize,
+                               command, length, response, responseLength, timeOutMs);
 }
 
 Result SendNativeCommandEx(const DesfireCard& card, const uint8_t* command, uint16_t length,

@@ -41,9 +41,9 @@ struct DesfireCard {
 // for a card whose SAK lacks bit 0x20; the reader's failures unchanged.
 Result Connect(const DesfireCard& card);
 
-// One command out, the card's raw response (status byte first) back, with no status
-// handling. *responseLength: capacity in, bytes received out. The block protocol's result,
-// unchanged.
+// One command out through the block protocol (CID 0, no NAD, the context's frame size and
+// block number), the card's raw response (status byte first) back, with no status handling.
+// *responseLength: capacity in, bytes received out. The block protocol's result, unchanged.
 Result SendNativeCommand(const DesfireCard& card, const uint8_t* command, uint16_t length,
                          uint8_t* response, uint16_t* responseLength, uint32_t timeOutMs);
 
