@@ -509,8 +509,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL AUTH_KEY_CMD(KestrelSession* session, uint8_
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_ReadBlock(KestrelSession* session, uint8_t block,
                                                    uint8_t* data);
 /* The same function as MifC_ReadBlock(). */
-KESTREL_EXPORT int32_t KESTREL_CALL READ_CMD(KestrelSession* session, uint8_t block,
-                                             uint8_t* data);
+KESTREL_EXPORT int32_t KESTREL_CALL READ_CMD(KestrelSession* session, uint8_t block, uint8_t* data);
 /* Writes one block (16 bytes) of the authenticated sector. */
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteBlock(KestrelSession* session, uint8_t block,
                                                     const uint8_t* data);
@@ -626,8 +625,8 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailerBlock(uint8_t sector,
  * masks stored through keyA and keyB (either may be NULL). Only the non-inverted bits are
  * read. -1 for a bad block index or a NULL access, outputs untouched. */
 KESTREL_EXPORT int32_t KESTREL_CALL ACL_ParseDataConditions(int32_t blockIndex,
-                                                            const uint8_t* access,
-                                                            uint32_t* keyA, uint32_t* keyB);
+                                                            const uint8_t* access, uint32_t* keyA,
+                                                            uint32_t* keyB);
 /* As ACL_ParseDataConditions() for the trailer. */
 KESTREL_EXPORT int32_t KESTREL_CALL ACL_ParseTrailerConditions(const uint8_t* access,
                                                                uint32_t* keyA, uint32_t* keyB);
@@ -664,7 +663,8 @@ KESTREL_EXPORT int32_t KESTREL_CALL ACL_GetValidTrailerPrivs(uint32_t index, uin
  * uint8_t access[4] = VALUE_SECTOR_ACCESS;
  * Data blocks: key A reads and decrements, key B does everything. Trailer: key A reads the
  * access bytes; key B writes key A, reads and writes the access bytes, writes key B. */
-#define VALUE_SECTOR_ACCESS {0x08, 0x77, 0x8F, 0x00}
+#define VALUE_SECTOR_ACCESS \
+    { 0x08, 0x77, 0x8F, 0x00 }
 
 /* Writes a value block of `value` to `block` (MifC_WriteBlockSingle() with the key). */
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_CreateValue(KestrelSession* session, int32_t value,
@@ -743,9 +743,8 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_ReadSectorDataAuth(KestrelSession* sess
                                                             uint32_t size, uint8_t sector);
 /* MifC_AuthSectorSingle(), then MifC_ReadSectorData(). */
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_ReadSectorDataSingle(KestrelSession* session,
-                                                              const MifareKey* key,
-                                                              uint8_t* buffer, uint32_t size,
-                                                              uint8_t sector);
+                                                              const MifareKey* key, uint8_t* buffer,
+                                                              uint32_t size, uint8_t sector);
 /* Writes the sector's data from data (size bytes). */
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorData(KestrelSession* session,
                                                          const uint8_t* data, uint32_t size,
@@ -772,42 +771,34 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSector(KestrelSession* session, ui
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSector2(KestrelSession* session, uint8_t sector,
                                                       const uint8_t* image, uint32_t size);
 /* MifC_AuthSector(), then MifC_WriteSector(). */
-KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorAuth(KestrelSession* session,
-                                                         const MifareKey* key,
-                                                         const uint8_t* serial, uint8_t sector,
-                                                         const uint8_t* data, uint32_t size,
-                                                         const uint8_t* access,
-                                                         const MifareKey* keyA,
-                                                         const MifareKey* keyB);
+KESTREL_EXPORT int32_t KESTREL_CALL
+MifC_WriteSectorAuth(KestrelSession* session, const MifareKey* key, const uint8_t* serial,
+                     uint8_t sector, const uint8_t* data, uint32_t size, const uint8_t* access,
+                     const MifareKey* keyA, const MifareKey* keyB);
 /* MifC_AuthSector(), then MifC_WriteSector2(). */
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorAuth2(KestrelSession* session,
                                                           const MifareKey* key,
                                                           const uint8_t* serial, uint8_t sector,
                                                           const uint8_t* image, uint32_t size);
 /* MifC_AuthSectorSingle() with key, then MifC_WriteSector(). Note: key comes after access. */
-KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorSingle(KestrelSession* session, uint8_t sector,
-                                                           const uint8_t* data, uint32_t size,
-                                                           const uint8_t* access,
-                                                           const MifareKey* key,
-                                                           const MifareKey* keyA,
-                                                           const MifareKey* keyB);
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorSingle(
+    KestrelSession* session, uint8_t sector, const uint8_t* data, uint32_t size,
+    const uint8_t* access, const MifareKey* key, const MifareKey* keyA, const MifareKey* keyB);
 /* MifC_AuthSectorSingle() with key, then MifC_WriteSector2(). */
-KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorSingle2(KestrelSession* session,
-                                                            uint8_t sector, const uint8_t* image,
-                                                            uint32_t size, const MifareKey* key);
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorSingle2(KestrelSession* session, uint8_t sector,
+                                                            const uint8_t* image, uint32_t size,
+                                                            const MifareKey* key);
 
 /* Writes a split trailer to `block` (not checked to be a trailer block). */
-KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteTrailerDirect(KestrelSession* session,
-                                                            uint8_t block, const uint8_t* access,
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteTrailerDirect(KestrelSession* session, uint8_t block,
+                                                            const uint8_t* access,
                                                             const MifareKey* keyA,
                                                             const MifareKey* keyB);
 /* Writes a raw trailer to `block`: the same as MifC_WriteBlock(). */
-KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteTrailerDirect2(KestrelSession* session,
-                                                             uint8_t block,
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteTrailerDirect2(KestrelSession* session, uint8_t block,
                                                              const uint8_t* trailer);
 /* Writes a raw trailer to the sector's trailer block. */
-KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorTrailer(KestrelSession* session,
-                                                            uint8_t sector,
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorTrailer(KestrelSession* session, uint8_t sector,
                                                             const uint8_t* trailer);
 /* Writes a split trailer to the sector's trailer block. */
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorTrailer2(KestrelSession* session,
@@ -839,18 +830,20 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteTrailerSingle2(KestrelSession* ses
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailer(KestrelSession* session, uint8_t sector,
                                                           uint8_t* trailer);
 /* Reads the sector's trailer split; each output may be NULL. */
-KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailer2(KestrelSession* session,
-                                                           uint8_t sector, uint8_t* access,
-                                                           MifareKey* keyA, MifareKey* keyB);
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailer2(KestrelSession* session, uint8_t sector,
+                                                           uint8_t* access, MifareKey* keyA,
+                                                           MifareKey* keyB);
 /* MifC_AuthSector(), then MifC_GetSectorTrailer(). */
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailerAuth(KestrelSession* session,
                                                               const MifareKey* key,
-                                                              const uint8_t* serial,
-                                                              uint8_t sector, uint8_t* trailer);
+                                                              const uint8_t* serial, uint8_t sector,
+                                                              uint8_t* trailer);
 /* MifC_AuthSector(), then MifC_GetSectorTrailer2(). */
-KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailerAuth2(
-    KestrelSession* session, const MifareKey* key, const uint8_t* serial, uint8_t sector,
-    uint8_t* access, MifareKey* keyA, MifareKey* keyB);
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailerAuth2(KestrelSession* session,
+                                                               const MifareKey* key,
+                                                               const uint8_t* serial,
+                                                               uint8_t sector, uint8_t* access,
+                                                               MifareKey* keyA, MifareKey* keyB);
 /* MifC_AuthSectorSingle(), then MifC_GetSectorTrailer(). */
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailerSingle(KestrelSession* session,
                                                                 const MifareKey* key,
@@ -937,8 +930,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL WriteSectorEx(KestrelSession* session, const
                                                   const SectorExStruct* sector);
 /* Activates, authenticates, writes the described sector's data blocks (card block 0
  * skipped); the trailer is not touched (trailer may be NULL). */
-KESTREL_EXPORT int32_t KESTREL_CALL WriteSectorDataEx(KestrelSession* session,
-                                                      const MifareKey* key,
+KESTREL_EXPORT int32_t KESTREL_CALL WriteSectorDataEx(KestrelSession* session, const MifareKey* key,
                                                       const SectorExStruct* sector);
 /* As WriteSectorDataEx() with the caller's serial (4 bytes) and no activation. */
 KESTREL_EXPORT int32_t KESTREL_CALL WriteSectorDataExSN(KestrelSession* session,
@@ -973,8 +965,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL WriteTrailerDataEx(KestrelSession* session, 
                                                        const MifareKey* keyY);
 /* Authenticates `block` with authKey and the caller's serial (no activation) and writes the
  * 16 trailer bytes unchanged. */
-KESTREL_EXPORT int32_t KESTREL_CALL WriteTrailerDataDirectSN(KestrelSession* session,
-                                                             uint8_t block,
+KESTREL_EXPORT int32_t KESTREL_CALL WriteTrailerDataDirectSN(KestrelSession* session, uint8_t block,
                                                              const MifareKey* authKey,
                                                              const uint8_t* trailer,
                                                              const uint8_t* serial);
@@ -992,8 +983,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL ReadSectorBytes(KestrelSession* session, con
 /* Writes a whole sector: sectors 0-31 need length 64 (WriteSector()), 32-39 length 256
  * (WriteSectorEx(): bytes 0-239 data, 240-255 trailer). */
 KESTREL_EXPORT int32_t KESTREL_CALL WriteSectorBytes(KestrelSession* session, uint16_t sector,
-                                                     const MifareKey* key,
-                                                     const AppDataStruct* in);
+                                                     const MifareKey* key, const AppDataStruct* in);
 /* Activates the card (as GetCardIDEx()), then checks the sector and reads its data blocks
  * with ReadSectorData() (48 or 240 bytes). length 0: a new block is allocated and length set;
  * a length below the data size gives KESTREL_ERR_NOT_ENOUGH_MEMORY after the read, nothing
