@@ -316,7 +316,6 @@ TEST_F(ReaderTest, ActivateIdleRetryCountsAttempts) {
 TEST_F(ReaderTest, UnsupportedSlotsSendNothing) {
     uint8_t buffer[16] = {};
     const std::function<Result()> calls[] = {
-        [&] { return reader.PcdCommand10(); },
         [&] { return reader.Reserved12(); },
         [&] { return reader.Reserved38(1, 2, 3, 4, 5); },
         [&] { return reader.Reserved66(1); },

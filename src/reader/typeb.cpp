@@ -1,0 +1,117 @@
+// ISO/IEC 14443-3 Type B commands of the standard reader. The reader builds the air frames;
+// the library passes the caller's bytes through and hands the card's answer back unread.
+#include <cstring>
+
+#include "reader/standard_reader.h"
+
+namespace kestrel::reader {
+namespace {
+
+constexpr uint8_t kCmdTypeBRequest = 0xB0;
+constexpr uint8_t kCmdTypeBRequestIdle = 0xB1;
+constexpr uint8_t kCmdTypeBRequestWakeUp = 0xB2;
+constexpr uint8_t kCmdTypeBAttrib = 0xB3;
+constexpr uint8_t kCmdTypeBSlotMarker = 0xB4;
+constexpr uint8_t kCmdTypeBHalt = 0xB5;
+
+constexpr uint32_t kPupiLength = 4;
+// Answer to ATTRIB: the first answer byte, the second answer byte, the count n of higher-layer
+// bytes; the n bytes follow.
+constexpr uint32_t kAttribHeader = 3;
+
+// A caller's answer buffer with its capacity passed by pointer.
+bool AnswerBufferUsable(const uint8_t* answer, const uint16_t* answerLength) {
+    return answerLength != nullptr && (answer != nullptr || *answerLength == 0);
+}
+
+}  // namespace
+
+// Exchanges the command filled so far and hands the whole answer to the caller: its length
+// is always stored; an answer longer than the capacity is not copied and gives
+// KESTREL_ERR_READING_TOO_MUCH.
+Result StandardReader::TypeBAnswer(uint8_t* answer, uint16_t* answerLength) {
+    if (Result r = Exchange(); r != KESTREL_OK) return r;
+    const uint32_t capacity = *answerLength;
+    const uint32_t size = command_->ResponseSize();
+    *answerLength = static_cast<uint16_t>(size);
+    if (size > capacity) return KESTREL_ERR_READING_TOO_MUCH;
+    if (size > 0) std::memcpy(answer, command_->ResponseData(), size);
+    return command_->GetStatus();
+}
+
+Result StandardReader::TypeBRequest(uint8_t first, uint8_t second, uint8_t third, uint8_t* answer,
+                                    uint16_t* answerLength) {
+    if (!AnswerBufferUsable(answer, answerLength)) return KESTREL_ERR_WRONG_PARAMETER;
+    ReaderCommand& cmd = Begin(kCmdTypeBRequest);
+    cmd.PutByte(first);
+    cmd.PutByte(second);
+    cmd.PutByte(third);
+    return TypeBAnswer(answer, answerLength);
+}
+
+Result StandardReader::TypeBRequestIdle(uint8_t first, uint8_t second, uint8_t* answer,
+                                        uint16_t* answerLength) {
+    if (!AnswerBufferUsable(answer, answerLength)) return KESTREL_ERR_WRONG_PARAMETER;
+    ReaderCommand& cmd = Begin(kCmdTypeBRequestIdle);
+    cmd.PutByte(first);
+    cmd.PutByte(second);
+    return TypeBAnswer(answer, answerLength);
+}
+
+Result StandardReader::TypeBRequestWakeUp(uint8_t first, uint8_t second, uint8_t* answer,
+                                          uint16_t* answerLength) {
+    if (!AnswerBufferUsable(answer, answerLength)) return KESTREL_ERR_WRONG_PARAMETER;
+    ReaderCommand& cmd = Begin(kCmdTypeBRequestWakeUp);
+    cmd.PutByte(first);
+    cmd.PutByte(second);
+    return TypeBAnswer(answer, answerLength);
+}
+
+Result StandardReader::TypeBSlotMarker(uint8_t slot, uint8_t* answer, uint16_t* answerLength) {
+    if (!AnswerBufferUsable(answer, answerLength)) return KESTREL_ERR_WRONG_PARAMETER;
+    Begin(kCmdTypeBSlotMarker).PutByte(slot);
+    return TypeBAnswer(answer, answerLength);
+}
+
+Result StandardReader::TypeBAttrib(const uint8_t* pupi, uint8_t param1, uint8_t param2,
+                                   uint8_t param3, uint8_t* param4, uint8_t* second,
+                                   uint8_t* higherLayerLength, uint8_t* higherLayerData) {
+    if (pupi == nullptr || param4 == nullptr || second == nullptr || higherLayerLength == nullptr ||
+        (higherLayerData == nullptr && *higherLayerLength != 0)) {
+        return KESTREL_ERR_WRONG_PARAMETER;
+    }
+    // The entry length is both the count of bytes sent and the room for the card's answer;
+    // the length byte is overwritten before the two are compared.
+    const uint8_t capacity = *higherLayerLength;
+    ReaderCommand& cmd = Begin(kCmdTypeBAttrib);
+    cmd.PutBytes(pupi, kPupiLength);
+    cmd.PutByte(param1);
+    cmd.PutByte(param2);
+    cmd.PutByte(param3);
+    cmd.PutByte(*param4);
+    cmd.PutByte(capacity);
+    cmd.PutBytes(higherLayerData, capacity);
+    if (Result r = Exchange(); r != KESTREL_OK) return r;
+
+    // Three answer bytes, then exactly as many higher-layer bytes as the third one announces.
+    const uint32_t size = command_->ResponseSize();
+    const uint8_t* answer = command_->ResponseData();
+    if (size < kAttribHeader || size != kAttribHeader + answer[2]) {
+        return KESTREL_ERR_READING_TOO_MUCH;
+    }
+    const uint8_t announced = answer[2];
+    *higherLayerLength = announced;
+    if (announced > capacity) return KESTREL_ERR_READING_TOO_MUCH;
+    *param4 = answer[0];
+    *second = answer[1];
+    if (announced > 0) std::memcpy(higherLayerData, answer + kAttribHeader, announced);
+    return command_->GetStatus();
+}
+
+Result StandardReader::TypeBHalt(const uint8_t* pupi) {
+    if (pupi == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
+    Begin(kCmdTypeBHalt).PutBytes(pupi, kPupiLength);
+    return Finish();
+}
+
+}  // namespace kestrel::reader
