@@ -3,7 +3,8 @@
 # As root it runs apt-get itself; otherwise it prints the command to run.
 set -euo pipefail
 
-packages=(build-essential cmake libgtest-dev libgmock-dev libbenchmark-dev libssl-dev)
+packages=(build-essential cmake libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
+          libhidapi-dev pkg-config)
 
 missing=()
 for p in "${packages[@]}"; do
