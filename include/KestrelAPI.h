@@ -470,6 +470,115 @@ KESTREL_EXPORT int32_t KESTREL_CALL TCLPing(KestrelSession* session, const uint8
                                             uint16_t capacity, uint32_t cardTimeOut);
 
 /* ------------------------------------------------------------------------------------------
+ * ISO/IEC 14443 Type B
+ *
+ * The reader builds the Type B frames (REQB/WUPB, slot marker, ATTRIB, HLTB) from the bytes
+ * given here and returns the card's answer as it came: the application reads the ATQB fields,
+ * the PUPI (the card's 4-byte identifier) and the protocol parameters itself.
+ * Answer buffers travel with a length passed by pointer: capacity in, answer length out. The
+ * answer length is stored even when the answer does not fit; then nothing is copied and the
+ * result is KESTREL_ERR_READING_TOO_MUCH.
+ * Pointers a call needs (PUPI, length pointers, ATTRIB's answer pointers, a buffer with a
+ * non-zero length or capacity) must not be NULL: KESTREL_ERR_WRONG_PARAMETER before anything
+ * is sent. A buffer with a length or capacity of 0 may be NULL.
+ * ---------------------------------------------------------------------------------------- */
+
+/* REQB: sends the two bytes (for example AFI and the parameter byte with the slot count) as
+ * they are given; answer receives the answer (ATQB). */
+KESTREL_EXPORT int32_t KESTREL_CALL TypeB_RequestIdle(KestrelSession* session, uint8_t first,
+                                                      uint8_t second, uint8_t* answer,
+                                                      uint16_t* answerLength);
+/* WUPB (halted cards answer too); otherwise as TypeB_RequestIdle(). */
+KESTREL_EXPORT int32_t KESTREL_CALL TypeB_RequestWakeUp(KestrelSession* session, uint8_t first,
+                                                        uint8_t second, uint8_t* answer,
+                                                        uint16_t* answerLength);
+/* Slot marker for slot `slot`; answer receives the answer of a card in that slot. */
+KESTREL_EXPORT int32_t KESTREL_CALL TypeB_SlotMarker(KestrelSession* session, uint8_t slot,
+                                                     uint8_t* answer, uint16_t* answerLength);
+
+/* ATTRIB for the card with `pupi` (4 bytes). Sent: the PUPI, param1-param3, *param4,
+ * *higherLayerLength and that many bytes of higherLayerData (none when it is 0).
+ *   param4             in: parameter 4; out: the first answer byte
+ *   second             out: the second answer byte
+ *   higherLayerLength  in: the number of higher-layer bytes to send, which is also the room
+ *                      for the card's higher-layer answer; out: the number the card answered
+ *   higherLayerData    in: the bytes to send; out: the card's higher-layer answer
+ * The reader answers with the two answer bytes, a count n, then n higher-layer bytes. Any
+ * other answer length gives KESTREL_ERR_READING_TOO_MUCH with nothing stored. n is stored in
+ * *higherLayerLength; when it exceeds the entry value the result is
+ * KESTREL_ERR_READING_TOO_MUCH and nothing else is stored; otherwise the answer bytes go to
+ * *param4 and *second and the n bytes to higherLayerData. */
+KESTREL_EXPORT int32_t KESTREL_CALL TypeB_Attrib(KestrelSession* session, const uint8_t* pupi,
+                                                 uint8_t param1, uint8_t param2, uint8_t param3,
+                                                 uint8_t* param4, uint8_t* second,
+                                                 uint8_t* higherLayerLength,
+                                                 uint8_t* higherLayerData);
+/* HLTB for the card with `pupi` (4 bytes). */
+KESTREL_EXPORT int32_t KESTREL_CALL TypeB_Halt(KestrelSession* session, const uint8_t* pupi);
+
+/* ------------------------------------------------------------------------------------------
+ * Reader configuration
+ *
+ * Commands to the reader itself. Register numbers, attribute bytes, device numbers and
+ * states, configuration numbers and card types are the reader's own and are passed through
+ * unchanged. Output pointers must not be NULL (KESTREL_ERR_WRONG_PARAMETER before anything
+ * is sent) unless a function says otherwise.
+ * ---------------------------------------------------------------------------------------- */
+
+/* Puts the reader's two attribute bytes back to their defaults. */
+KESTREL_EXPORT int32_t KESTREL_CALL PcdSetDefaultAttrib(KestrelSession* session);
+/* Sets the reader's two attribute bytes. */
+KESTREL_EXPORT int32_t KESTREL_CALL PcdSetAttrib(KestrelSession* session, uint8_t first,
+                                                 uint8_t second);
+
+/* The reader's firmware version text, without a terminating zero.
+ *   length  in: capacity of text; out: the text length
+ * A text longer than the capacity gives KESTREL_ERR_NOT_ENOUGH_MEMORY and leaves *length
+ * and text untouched; a reader answer shorter than the length it announces gives
+ * KESTREL_ERR_READING_TOO_MUCH. text may be NULL when the capacity is 0. */
+KESTREL_EXPORT int32_t KESTREL_CALL GetFWVersion(KestrelSession* session, char* text,
+                                                 uint8_t* length);
+
+/* Writes `value` to the reader chip's register `reg`. */
+KESTREL_EXPORT int32_t KESTREL_CALL PcdWriteReg(KestrelSession* session, uint8_t reg,
+                                                uint8_t value);
+/* Reads register `reg` into *value. A reader answer that is not exactly one byte gives
+ * KESTREL_ERR_READING_TOO_MUCH. */
+KESTREL_EXPORT int32_t KESTREL_CALL PcdReadReg(KestrelSession* session, uint8_t reg,
+                                               uint8_t* value);
+
+/* Sets the time-out of each exchange with the reader (ms, both for sending and for waiting
+ * for the answer; 2000 by default) from the next command on; nothing is sent. previous (may
+ * be NULL) receives the time-out in use before. */
+KESTREL_EXPORT int32_t KESTREL_CALL Interface_SetTimeOuts(KestrelSession* session,
+                                                          uint32_t timeOutMs, uint32_t* previous);
+
+/* Sets one of the reader's output devices (LED, buzzer, ...) to `state`. */
+KESTREL_EXPORT int32_t KESTREL_CALL SetIODevState(KestrelSession* session, uint8_t device,
+                                                  uint8_t state);
+/* Makes the reader load its stored configuration `number`. */
+KESTREL_EXPORT int32_t KESTREL_CALL Pcd_LoadConfig(KestrelSession* session, uint16_t number);
+/* Tells the reader which card type to expect. */
+KESTREL_EXPORT int32_t KESTREL_CALL PcdSetCardType(KestrelSession* session, uint8_t cardType);
+
+/* Sends reader command `code` with dataLength bytes of data (data may be NULL when
+ * dataLength is 0). answerLength may be NULL, or hold 0, when no answer is wanted: the
+ * answer is then dropped. Otherwise it holds the capacity of answer on entry and receives
+ * the answer length; an answer longer than the capacity gives KESTREL_ERR_WRONG_PARAMETER
+ * with nothing copied. The answer is copied also when the reader reports a failure, whose
+ * code is then returned. */
+KESTREL_EXPORT int32_t KESTREL_CALL SendDirectCommand(KestrelSession* session, uint8_t code,
+                                                      const uint8_t* data, uint32_t dataLength,
+                                                      uint8_t* answer, uint32_t* answerLength);
+
+/* Switches the reader's RF scanning on (on != 0) or off, with SendDirectCommand(). */
+KESTREL_EXPORT int32_t KESTREL_CALL SetRFScan(KestrelSession* session, uint8_t on);
+/* Reads the RF scan state with SendDirectCommand() and a one-byte answer: *state becomes 1
+ * when it is on, 0 when it is off or the reader's answer is empty. A failure (also an answer
+ * of more than one byte: KESTREL_ERR_WRONG_PARAMETER) leaves *state untouched. */
+KESTREL_EXPORT int32_t KESTREL_CALL GetRFScan(KestrelSession* session, uint8_t* state);
+
+/* ------------------------------------------------------------------------------------------
  * MIFARE Classic: records and reader primitives
  *
  * A card holds 16-byte blocks numbered 0-255, grouped in sectors: sectors 0-31 have 4 blocks
