@@ -1246,6 +1246,188 @@ KESTREL_EXPORT int32_t KESTREL_CALL DF_ChangeKeySettings(KestrelSession* session
 KESTREL_EXPORT int32_t KESTREL_CALL DF_GetKeyVersion(KestrelSession* session, uint8_t keyNumber,
                                                      uint8_t* version);
 
+/* ------------------------------------------------------------------------------------------
+ * MIFARE DESFire: applications, files, data, values, records and transactions
+ *
+ * Each function sends one native command (with its continuation frames) and returns 0 or the
+ * failure of the exchange: the card's refusal is KESTREL_ERR_DF_CARD_STATUS_BASE + status
+ * (KESTREL_ERR_DF_DUPLICATE, KESTREL_ERR_DF_APPLICATION_NOT_FOUND, KESTREL_ERR_DF_FILE_NOT_FOUND,
+ * KESTREL_ERR_DF_PERMISSION_DENIED, KESTREL_ERR_DF_BOUNDARY ...). Argument values (AIDs, file
+ * numbers, sizes) are passed to the card as they are; the card refuses bad ones. A NULL pointer
+ * the call needs gives KESTREL_ERR_WRONG_PARAMETER before anything is sent. On every failure
+ * the caller's buffers and out arguments stay unwritten.
+ * Numbers on the wire are least significant byte first: AIDs, file sizes, offsets, lengths,
+ *   record sizes and counts on 3 bytes (higher bytes dropped), values and limits on 4.
+ * Access rights are an array of 4 bytes: read, write, read-and-write, change; each a key
+ *   number or DF_ACCESS_FREE (0x0E) / DF_ACCESS_NEVER (0x0F), below 16 (not masked). They
+ *   travel as the two bytes (read-and-write << 4 | change, read << 4 | write).
+ * Communication mode of file data (commMode): DF_COMM_PLAIN, DF_COMM_MACED (the data and a
+ *   4-byte MAC, with the padding rule above) or DF_COMM_ENCIPHERED (the data, its CRC_A and
+ *   zero padding to a multiple of 8, enciphered under the session key). The MAC and CRC cover
+ *   the data only. Modes 1 and 3 need the session key of DF_AuthKey(): NULL gives
+ *   KESTREL_ERR_DF_NO_SESSION_KEY, then another mode KESTREL_ERR_DF_BAD_COMMUNICATION_SETTINGS,
+ *   both before anything is sent. A received MAC that does not check gives
+ *   KESTREL_ERR_DF_BAD_MAC, a CRC that does not check after deciphering KESTREL_ERR_DF_BAD_CRC.
+ * Record files: DF_CreateRecordFile() sends the command byte 0xC1 for a cyclic file and 0xC0
+ *   for a linear one. Genuine DESFire cards define 0xC0 as CreateCyclicRecordFile and 0xC1 as
+ *   CreateLinearRecordFile: on such a card a file asked for as cyclic is linear and the other
+ *   way round. The library keeps these bytes for compatibility with applications that rely on
+ *   them.
+ * MAC: this library appends a whole zero block to data whose length is a multiple of 8 before
+ *   MACing it (see above); genuine cards reportedly pad only up to the next multiple of 8, so
+ *   MACed transfers of such lengths may not check with them.
+ * ---------------------------------------------------------------------------------------- */
+
+/* Access codes in access rights. */
+#define DF_ACCESS_FREE 0x0E
+#define DF_ACCESS_NEVER 0x0F
+/* Operations of DF_ChangeValue(). */
+#define DF_VALUE_CREDIT 0
+#define DF_VALUE_DEBIT 1
+#define DF_VALUE_LIMITED_CREDIT 2
+
+/* Called by DF_EnumApps() with its user value and one application identifier; return non-zero
+ * to go on, 0 to stop. */
+typedef uint8_t(KESTREL_CALL* DF_EnumAppsCallback)(uintptr_t userValue, uint32_t aid);
+
+/* The card's version data (0x60) of all frames into buffer, length: capacity in, data length of
+ * all frames out (the rules of DF_SendNativeCMDEx(); a genuine card sends 28 bytes). */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_GetVersion(KestrelSession* session, uint8_t* buffer,
+                                                  uint16_t* length);
+/* As DF_GetVersion() with a capacity of 28 bytes; the length is not returned. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_GetVersionI(KestrelSession* session, uint8_t* buffer);
+
+/* Creates application aid (24 bits) with its key settings and number of keys. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_CreateApp(KestrelSession* session, uint32_t aid,
+                                                 uint8_t keySettings, uint8_t keyCount);
+/* The card's application identifiers: *count (in) is the room in aids; out, the number of
+ * identifiers the card sent (at most 28: identifiers beyond them are dropped). They are copied
+ * only when they all fit; otherwise aids is untouched and *count tells the room needed. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_ListApps(KestrelSession* session, uint32_t* aids,
+                                                uint16_t* count);
+/* Calls callback(userValue, aid) for each application identifier (at most 28) until it returns
+ * 0; never for a card without applications. 0 also when stopped early. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_EnumApps(KestrelSession* session, uintptr_t userValue,
+                                                DF_EnumAppsCallback callback);
+/* Deletes application aid. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_DeleteApp(KestrelSession* session, uint32_t aid);
+/* Selects application aid (0: the card level). */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_SelectApp(KestrelSession* session, uint32_t aid);
+/* Deletes every application of the card. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_FormatCard(KestrelSession* session);
+
+/* Creates a standard data file of fileSize bytes with its communication settings and access
+ * rights (4 bytes). */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_CreateStdFile(KestrelSession* session, uint8_t fileNo,
+                                                     uint8_t commSettings,
+                                                     const uint8_t* accessRights,
+                                                     uint32_t fileSize);
+/* Creates a backup data file (changes take effect with DF_Commit()); as DF_CreateStdFile(). */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_CreateBackupFile(KestrelSession* session, uint8_t fileNo,
+                                                        uint8_t commSettings,
+                                                        const uint8_t* accessRights,
+                                                        uint32_t fileSize);
+/* Creates a value file: limits and initial value (4 bytes each), limited credit enabled when
+ * limitedCredit is non-zero. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_CreateValueFile(KestrelSession* session, uint8_t fileNo,
+                                                       uint8_t commSettings,
+                                                       const uint8_t* accessRights,
+                                                       uint32_t lowerLimit, uint32_t upperLimit,
+                                                       uint32_t value, uint8_t limitedCredit);
+/* Creates a record file of maxRecords records of recordSize bytes; cyclic non-zero sends 0xC1,
+ * zero sends 0xC0 (see the record-file note above). */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_CreateRecordFile(KestrelSession* session, uint8_t fileNo,
+                                                        uint8_t commSettings,
+                                                        const uint8_t* accessRights,
+                                                        uint32_t recordSize, uint32_t maxRecords,
+                                                        uint8_t cyclic);
+/* Deletes file fileNo of the selected application. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_DeleteFile(KestrelSession* session, uint8_t fileNo);
+/* The file numbers of the selected application into fileIds (room for 16) and their number to
+ * *count; at most 16 are copied, never more than the card sent. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_GetFileIDs(KestrelSession* session, uint8_t* count,
+                                                  uint8_t* fileIds);
+/* The settings of file fileNo: communication settings, file type, access rights (4 bytes, in
+ * the order above), and the part that depends on the type (room for 13 bytes) with its length.
+ * The card's answer must hold 4 to 17 bytes, else KESTREL_ERR_WRONG_ANSWER_LENGTH. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_GetFileSettings(KestrelSession* session, uint8_t fileNo,
+                                                       uint8_t* commSettings, uint8_t* fileType,
+                                                       uint8_t* accessRights,
+                                                       uint8_t* specificLength, uint8_t* specific);
+/* Changes the communication settings and access rights of file fileNo. The file's settings are
+ * read first: when its change right is DF_ACCESS_FREE the new settings go plain and sessionKey
+ * is not used (may be NULL); otherwise they go enciphered under sessionKey. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_ChangeFileSettings(KestrelSession* session, uint8_t fileNo,
+                                                          uint8_t commSettings,
+                                                          const uint8_t* accessRights,
+                                                          const uint8_t* sessionKey);
+
+/* Writes length bytes of data at offset of a standard or backup file in commMode. The length
+ * sent is the data length; the data (with MAC, or enciphered with CRC and padding) goes in
+ * frames of 60 bytes: the first holds the 8-byte header and 52 bytes, each next one 0xAF and 59
+ * bytes. Each frame must be answered by the status byte alone, else
+ * KESTREL_ERR_WRONG_ANSWER_LENGTH. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_WriteData(KestrelSession* session, uint8_t fileNo,
+                                                 int32_t commMode, int32_t offset, uint32_t length,
+                                                 const uint8_t* data, const uint8_t* sessionKey);
+/* Writes one record (or part of it, from offset) to a record file; as DF_WriteData(). */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_WriteRecord(KestrelSession* session, uint8_t fileNo,
+                                                   int32_t commMode, int32_t offset,
+                                                   uint32_t length, const uint8_t* data,
+                                                   const uint8_t* sessionKey);
+/* Reads *length bytes at offset of a standard or backup file into buffer. The whole answer is
+ * received, whatever its length. In DF_COMM_ENCIPHERED the CRC covers exactly *length bytes,
+ * so *length must be the exact length to read. At most *length bytes are copied; *length
+ * receives the data length (without MAC or padding; in DF_COMM_PLAIN what the card sent, which
+ * may be more). *length = 0 reads the rest of the file in DF_COMM_PLAIN (nothing copied, the
+ * length reported) and gives KESTREL_ERR_DF_BAD_MAC / KESTREL_ERR_DF_BAD_CRC in the protected
+ * modes without anything sent. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_ReadData(KestrelSession* session, uint8_t fileNo,
+                                                int32_t commMode, int32_t offset, uint32_t* length,
+                                                uint8_t* buffer, const uint8_t* sessionKey);
+/* The value of a value file (4 bytes, least significant first). In DF_COMM_PLAIN the answer's
+ * length is not checked. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_GetValue(KestrelSession* session, uint8_t fileNo,
+                                                int32_t commMode, uint32_t* value,
+                                                const uint8_t* sessionKey);
+/* Credit (operation DF_VALUE_CREDIT, 0x0C), debit (DF_VALUE_DEBIT, 0xDC) or limited credit
+ * (DF_VALUE_LIMITED_CREDIT, 0x1C) of amount; takes effect with DF_Commit(). Another operation
+ * gives KESTREL_ERR_DF_BAD_OPERATION_ID, checked before the mode and before anything is sent. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_ChangeValue(KestrelSession* session, uint8_t fileNo,
+                                                   int32_t commMode, int32_t amount,
+                                                   uint8_t operation, const uint8_t* sessionKey);
+/* DF_ChangeValue() with DF_VALUE_CREDIT. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_Credit(KestrelSession* session, uint8_t fileNo,
+                                              int32_t commMode, int32_t amount,
+                                              const uint8_t* sessionKey);
+/* DF_ChangeValue() with DF_VALUE_DEBIT. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_Debit(KestrelSession* session, uint8_t fileNo,
+                                             int32_t commMode, int32_t amount,
+                                             const uint8_t* sessionKey);
+/* DF_ChangeValue() with DF_VALUE_LIMITED_CREDIT. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_LimitedCredit(KestrelSession* session, uint8_t fileNo,
+                                                     int32_t commMode, int32_t amount,
+                                                     const uint8_t* sessionKey);
+/* Reads *count records (0: all) from record offset of a record file into buffer; *count
+ * receives the number of whole records read. recordSize, the file's record size, finds the data
+ * length: in DF_COMM_PLAIN all data received; in DF_COMM_MACED the data before the MAC; in
+ * DF_COMM_ENCIPHERED the largest whole number of records whose CRC and padding make up the
+ * answer and whose CRC checks. Every record size works. A record size of 0 gives
+ * KESTREL_ERR_WRONG_PARAMETER without anything sent. With *count non-zero, buffer must hold
+ * *count records and an answer holding more gives KESTREL_ERR_WRONG_ANSWER_LENGTH; with *count
+ * 0 it must hold the whole file. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_ReadRecords(KestrelSession* session, uint8_t fileNo,
+                                                   int32_t commMode, int32_t offset,
+                                                   uint32_t* count, uint8_t* buffer,
+                                                   uint32_t recordSize, const uint8_t* sessionKey);
+/* Empties a record file (takes effect with DF_Commit()). */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_ClearRecords(KestrelSession* session, uint8_t fileNo);
+/* Makes the pending changes to backup, value and record files of the selected application
+ * take effect. The library keeps no transaction state. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_Commit(KestrelSession* session);
+/* Discards the pending changes. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_Abort(KestrelSession* session);
+
 #ifdef __cplusplus
 }
 #endif
