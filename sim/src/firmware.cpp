@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "kestrel_sim/iso14443_4.h"
+
 namespace kestrel::sim {
 
 namespace {
@@ -62,6 +64,8 @@ Firmware::Firmware() {
     RegisterCommand(kRfReset, "RfReset", [](Firmware& f, const Bytes& p) { return f.RfReset(p); });
     RegisterCommand(kSetCardTimeOut, "SetCardTimeOut",
                     [](Firmware& f, const Bytes& p) { return f.SetCardTimeOut(p); });
+    // ExchangeBlock, RequestATS and ExchangeTimed carry ISO/IEC 14443-4 frames to the card.
+    RegisterIso14443_4Commands(*this);
 }
 
 void Firmware::RegisterCommand(uint8_t code, std::string name, Handler handler) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "kestrel_sim/iso14443_4.h"
+
 namespace kestrel::sim {
 
 bool VirtualReader::AddCard(std::unique_ptr<Card> card, std::string* error) {
@@ -44,6 +46,12 @@ uint32_t VirtualReader::CardTimeOut() const {
 uint64_t VirtualReader::RequestsServed() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return requestsServed_;
+}
+
+bool VirtualReader::RequestWaitingTimeExtensions(const Bytes& uid, int count, uint8_t wtxm) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto* card = dynamic_cast<Iso14443_4Card*>(firmware_.field().Find(uid));
+    return card != nullptr && card->RequestWaitingTimeExtensions(count, wtxm);
 }
 
 void VirtualReader::DropNextAnswer() {

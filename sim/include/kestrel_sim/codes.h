@@ -32,6 +32,7 @@ const char* StatusName(uint8_t statusByte);
 
 // Reader commands the firmware core implements.
 namespace command {
+constexpr uint8_t kExchangeBlock = 0x03;  // ISO/IEC 14443-4 block to the active card
 constexpr uint8_t kRequest = 0x11;
 constexpr uint8_t kAnticollision = 0x12;
 constexpr uint8_t kSelect = 0x13;
@@ -43,6 +44,8 @@ constexpr uint8_t kCascadeAnticollision = 0x41;
 constexpr uint8_t kCascadeSelect = 0x42;
 constexpr uint8_t kActivateIdle = 0x43;
 constexpr uint8_t kActivateWakeUp = 0x44;
+constexpr uint8_t kExchangeTimed = 0x48;  // a frame with its CRC field, with a card time-out
+constexpr uint8_t kRequestAts = 0xE7;     // RATS with its parameter byte
 }  // namespace command
 
 // Reader commands that the firmware passes to the active card's model.

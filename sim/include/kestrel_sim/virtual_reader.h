@@ -67,6 +67,11 @@ class VirtualReader {
     uint32_t CardTimeOut() const;
     uint64_t RequestsServed() const;
 
+    // The ISO/IEC 14443-4 card with `uid` precedes its next answer to an I-block with `count`
+    // S(WTX) requests carrying `wtxm` (1 to 59), each of which the host must answer. False when
+    // there is no such card, it has no ISO/IEC 14443-4, or count or WTXM are out of range.
+    bool RequestWaitingTimeExtensions(const Bytes& uid, int count, uint8_t wtxm);
+
     // Runs fn(Firmware&) under the reader's lock, for registering commands or looking at cards.
     template <typename Fn>
     decltype(auto) WithFirmware(Fn&& fn) {
