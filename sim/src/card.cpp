@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "kestrel_sim/desfire.h"
 #include "kestrel_sim/hex.h"
 #include "kestrel_sim/image_file.h"
 #include "kestrel_sim/mifare_classic.h"
@@ -99,7 +100,7 @@ const std::vector<CardProfile>& CardProfiles() {
         {"classic1k", 4, 0x0004, 0x08, classic::kBlocks1K * classic::kBlockSize},
         {"classic4k", 4, 0x0002, 0x18, classic::kBlocks4K * classic::kBlockSize},
         {"ultralight", 7, 0x0044, 0x00, ultralight::kPages * ultralight::kPageSize},
-        {"desfire", 7, 0x0344, 0x20, 0},
+        {"desfire", 7, 0x0344, 0x20, 0, true},
     };
     return kProfiles;
 }
@@ -131,10 +132,16 @@ std::unique_ptr<Card> MakeCard(const CardProfile& profile, Bytes uid) {
     if (type == "ultralight") {
         return std::make_unique<UltralightCard>(type, std::move(uid), profile.atqa, profile.sak);
     }
+    if (type == "desfire") return std::make_unique<DesfireCard>(std::move(uid));
     return std::make_unique<Card>(type, std::move(uid), profile.atqa, profile.sak);
 }
 
 Bytes UidInImage(const CardProfile& profile, const Bytes& image) {
+    if (profile.stateFile) {
+        const std::optional<desfire::CardImage> state =
+            desfire::ParseStateFile(std::string(image.begin(), image.end()), nullptr);
+        return state ? state->uid : Bytes{};
+    }
     if (profile.imageSize == 0 || image.size() != profile.imageSize) return {};
     if (profile.uidLength == 4) return Bytes(image.begin(), image.begin() + 4);  // block 0
     // Ultralight: UID0..2 and BCC0 in page 0, UID3..6 in page 1.
@@ -193,7 +200,7 @@ std::unique_ptr<Card> ParseCard(const std::string& text, std::mt19937& random, s
     }
 
     const std::string path = rest.substr(fileColon + 1);
-    if (profile->imageSize == 0) {
+    if (profile->imageSize == 0 && !profile->stateFile) {
         Fail(error, typeName + " cards have no memory image to keep in a file");
         return nullptr;
     }
@@ -209,7 +216,8 @@ std::unique_ptr<Card> ParseCard(const std::string& text, std::mt19937& random, s
         Fail(error, problem);
         return nullptr;
     }
-    if (read == ImageFileStatus::kRead && image.size() != profile->imageSize) {
+    if (read == ImageFileStatus::kRead && !profile->stateFile &&
+        image.size() != profile->imageSize) {
         Fail(error, path + " has " + std::to_string(image.size()) + " bytes, not the " +
                         std::to_string(profile->imageSize) + " of a " + typeName + " image");
         return nullptr;
@@ -217,6 +225,12 @@ std::unique_ptr<Card> ParseCard(const std::string& text, std::mt19937& random, s
     Bytes uid;
     if (read == ImageFileStatus::kRead && uidText.empty()) {
         uid = UidInImage(*profile, image);
+        if (uid.empty() && profile->stateFile) {
+            // The card's own parser says what is wrong with the file.
+            MakeCard(*profile, RandomUid(profile->uidLength, random))->LoadImage(image, &problem);
+            Fail(error, path + ": " + problem);
+            return nullptr;
+        }
         problem = CheckUid(uid);
         if (!problem.empty()) {
             Fail(error, path + ": " + problem);

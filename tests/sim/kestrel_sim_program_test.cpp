@@ -251,7 +251,8 @@ INSTANTIATE_TEST_SUITE_P(
                       LineCase{"add desfire", "added desfire 04"}, LineCase{"help", "commands: "},
                       LineCase{"save 01020304", "error: card 01020304 has no image file"},
                       LineCase{"save", "error: save needs the card's UID"},
-                      LineCase{"add desfire::/tmp/x.bin", "error: desfire cards have no memory"}),
+                      LineCase{"add desfire::",
+                               "error: the image file name after the second ':' is empty"}),
     [](const auto& info) { return "line_" + std::to_string(info.index); });
 
 // One request over a descriptor: the answer's status and data, or nullopt.

@@ -108,6 +108,8 @@ struct CardProfile {
     uint16_t atqa;
     uint8_t sak;
     size_t imageSize;  // bytes of a memory dump; 0 when the type has none
+    // The card keeps its state in a file of its own format (of any size) instead of a dump.
+    bool stateFile = false;
 };
 const std::vector<CardProfile>& CardProfiles();
 const CardProfile* FindCardProfile(const std::string& name);
@@ -116,20 +118,21 @@ const CardProfile* FindCardProfile(const std::string& name);
 // manufacturer byte 0x04.
 Bytes RandomUid(size_t length, std::mt19937& random);
 
-// A card of the type in its factory state: a MIFARE Classic 1K or 4K, an Ultralight, or a
-// plain Type A identity (desfire).
+// A card of the type in its factory state: a MIFARE Classic 1K or 4K, an Ultralight or a
+// DESFire.
 std::unique_ptr<Card> MakeCard(const CardProfile& profile, Bytes uid);
-// The UID that a memory dump of the type holds (Classic: block 0; Ultralight: pages 0 and 1);
-// empty when the type has no dump or the image has the wrong size.
+// The UID that a memory dump or state file of the type holds (Classic: block 0; Ultralight:
+// pages 0 and 1; DESFire: its uid line); empty when the type has none or the image is not one
+// of the type (wrong size, unreadable state file).
 Bytes UidInImage(const CardProfile& profile, const Bytes& image);
 
 // A card from "TYPE", "TYPE:UIDHEX" or "TYPE:UIDHEX:FILE"; without a UID a random one.
-// With FILE (types with a memory dump only) the card keeps FILE as its image path; if FILE
-// exists it must hold a dump of the type's size, which becomes the card's memory, and an empty
-// UID ("TYPE::FILE") means the UID in the dump, while a given UID must equal it. A FILE that
-// does not exist yet leaves the card in its factory state (it is written on saving). nullptr
-// and a message in *error when the type is unknown, the UID is not valid hex of the type's
-// length, or the file cannot be used.
+// With FILE (types with a memory dump or a state file only) the card keeps FILE as its image
+// path; if FILE exists it must hold a dump of the type's size or a state file of the type,
+// which becomes the card's memory, and an empty UID ("TYPE::FILE") means the UID in the file,
+// while a given UID must equal it. A FILE that does not exist yet leaves the card in its
+// factory state (it is written on saving). nullptr and a message in *error when the type is
+// unknown, the UID is not valid hex of the type's length, or the file cannot be used.
 std::unique_ptr<Card> ParseCard(const std::string& text, std::mt19937& random, std::string* error);
 
 }  // namespace kestrel::sim
