@@ -125,7 +125,11 @@ std::optional<CardImage> ParseStateFile(const std::string& text, std::string* er
             Application& application = image.applications.back();
             if (words.size() != 3) return fail("key needs: key N 32-HEX-DIGITS");
             const std::optional<size_t> number = ParseCount(words[1]);
-            if (!number || *number != application.keys.size() || *number >= keysDeclared) {
+            if (number && *number >= keysDeclared) {
+                return fail("key " + words[1] + ": the application declares " +
+                            std::to_string(keysDeclared) + " keys");
+            }
+            if (!number || *number != application.keys.size()) {
                 return fail("key " + words[1] + " out of order; expected key " +
                             std::to_string(application.keys.size()));
             }

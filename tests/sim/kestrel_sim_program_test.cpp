@@ -323,6 +323,60 @@ TEST(KestrelSimProgram, CardImageIsLoadedAndSavedOnCommandAndAtExit) {
     ::rmdir(dir);
 }
 
+TEST(KestrelSimProgram, DesfireStateOutlivesARun) {
+    char dir[] = "/tmp/kestrel-sim-program-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(dir));
+    const std::string path = std::string(dir) + "/desfire.txt";
+    // Key settings 0B and an application, as a run before might have left them.
+    const std::string state =
+        "kestrel-sim desfire state 1\n"
+        "uid 04AABBCCDDEEFF\n"
+        "application 000000 settings 0B keys 1\n"
+        "key 0 00112233445566778899AABBCCDDEEFF\n"
+        "application 010203 settings 0F keys 2\n"
+        "key 0 00000000000000000000000000000000\n"
+        "key 1 00000000000000000000000000000000\n";
+    std::ofstream(path, std::ios::binary) << state;
+
+    Program program;
+    ASSERT_TRUE(program.Start({"--tcp", "127.0.0.1:0", "--card", "desfire::" + path}));
+    const std::optional<std::string> first = program.ReadLine();
+    ASSERT_TRUE(first);
+    const int fd = Connect(TcpPort(*first).value_or(0));
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(ActivateIdle(fd, 0));
+    EXPECT_EQ(Exchange(fd, 1, command::kRequestAts, {0x00})->data,
+              (Bytes{0x06, 0x75, 0x77, 0x81, 0x02, 0x80}));
+    // GetKeySettings, GetKeyVersion 0, SelectApplication 010203 in I-blocks 0, 1, 0.
+    const struct {
+        Bytes block;
+        Bytes answer;
+    } steps[] = {{{0x02, 0x45}, {0x02, 0x00, 0x0B, 0x01}},
+                 {{0x03, 0x64, 0x00}, {0x03, 0x00, 0x55}},
+                 {{0x02, 0x5A, 0x01, 0x02, 0x03}, {0x02, 0x00}}};
+    uint8_t sequence = 2;
+    for (const auto& step : steps) {
+        const Bytes params =
+            test::Concat({{0x1E, static_cast<uint8_t>(step.block.size()), 0x00}, step.block});
+        const std::optional<test::Reply> reply =
+            Exchange(fd, sequence++, command::kExchangeBlock, params);
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->status, status::kOk);
+        EXPECT_EQ(reply->data, step.answer) << ToHex(step.block);
+    }
+    ::close(fd);
+    ASSERT_TRUE(program.WriteLine("list"));
+    EXPECT_EQ(program.ReadLine(), "1 card: desfire 04AABBCCDDEEFF active");
+    ASSERT_TRUE(program.WriteLine("quit"));
+    EXPECT_EQ(program.ReadLine(), "bye");
+    EXPECT_EQ(program.Wait(), 0);
+    // Written back at the end, in the same form.
+    const Bytes saved = ReadFile(path);
+    EXPECT_EQ(std::string(saved.begin(), saved.end()), state);
+    ::unlink(path.c_str());
+    ::rmdir(dir);
+}
+
 TEST(KestrelSimProgram, EndOfInputStops) {
     Program program;
     ASSERT_TRUE(program.Start({"--tcp", "127.0.0.1:0"}));

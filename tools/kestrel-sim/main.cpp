@@ -44,11 +44,13 @@ Options:
                          classic1k   4-byte UID, ATQA 0004, SAK 08, 1024-byte memory
                          classic4k   4-byte UID, ATQA 0002, SAK 18, 4096-byte memory
                          ultralight  7-byte UID, ATQA 0044, SAK 00, 64-byte memory
-                         desfire     7-byte UID, ATQA 0344, SAK 20
+                         desfire     7-byte UID, ATQA 0344, SAK 20, ISO 14443-4, DESFire
+                                     native commands, keys and key settings
                        Without a UID a random one of the right length is made (7-byte UIDs
                        start with the manufacturer byte 04).
-                       FILE keeps the card's memory as a raw dump: loaded when it exists
-                       (its size must fit the type; its UID must equal UIDHEX, or give
+                       FILE keeps the card's memory: a raw dump for the MIFARE types, a
+                       versioned text state file for desfire. It is loaded when it exists
+                       (a dump's size must fit the type; its UID must equal UIDHEX, or give
                        TYPE::FILE to take the UID from the file), written back on save, on
                        remove and when the program stops.
   --seed N             seed for random UIDs (default: random).
