@@ -1,0 +1,453 @@
+// Reader configuration and diagnostic commands of the standard reader: request layouts,
+// each command's own answer-length rule, the line-speed table both ways, the free-form
+// command, and the commands the reader does not offer.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+
+#include "unit/reader/scripted_reader.h"
+
+namespace kestrel::test {
+namespace {
+
+using ReaderConfigTest = ScriptedReaderTest;
+
+TEST_F(ReaderConfigTest, RequestLayouts) {
+    uint8_t a[5];
+    uint8_t buffer[8] = {};
+    const uint8_t data[4] = {0xD0, 0xD1, 0xD2, 0xD3};
+    uint8_t echo[3] = {0xE0, 0xE1, 0xE2};
+    uint16_t echoLength = 3;
+    char text[8];
+    uint8_t textLength = 8;
+    uint8_t value = 0;
+    uint32_t baud = 0;
+    const struct {
+        const char* name;
+        std::function<Result()> call;
+        uint8_t code;
+        Bytes params;
+        Bytes answer;
+    } cases[] = {
+        {"PcdCommand66", [&] { return reader->PcdCommand66(); }, 0x66, {}, {}},
+        {"PcdCommand10", [&] { return reader->PcdCommand10(); }, 0x10, {}, {}},
+        {"SetDefaultAttrib", [&] { return reader->SetDefaultAttrib(); }, 0x45, {}, {}},
+        {"SetAttrib", [&] { return reader->SetAttrib(0x12, 0x34); }, 0x46, {0x12, 0x34}, {}},
+        {"GetAttrib",
+         [&] { return reader->GetAttrib(&a[0], &a[1], &a[2], &a[3], &a[4]); },
+         0x47,
+         {},
+         {1, 2, 3, 4, 5}},
+        {"ReadMemory",
+         [&] { return reader->ReadMemory(0x1234, 4, buffer); },
+         0x23,
+         {0x34, 0x12, 0x04},
+         {}},
+        {"WriteMemory",
+         [&] { return reader->WriteMemory(0x0102, 3, data); },
+         0x24,
+         {0x02, 0x01, 0x03, 0xD0, 0xD1, 0xD2},
+         {}},
+        {"GetFWVersion",
+         [&] { return reader->GetFWVersion(text, &textLength); },
+         0x63,
+         {},
+         {0x00, 0x00}},
+        {"PcdCommand62", [&] { return reader->PcdCommand62(); }, 0x62, {}, {}},
+        {"WriteReg", [&] { return reader->WriteReg(0x05, 0x7F); }, 0x01, {0x05, 0x7F}, {}},
+        {"ReadReg", [&] { return reader->ReadReg(0x05, &value); }, 0x02, {0x05}, {0x42}},
+        {"PcdCommand98 uses the low byte of the length",
+         [&] { return reader->PcdCommand98(0xAA, 0x103, data); },
+         0x98,
+         {0xAA, 0xD0, 0xD1, 0xD2},
+         {}},
+        {"SetIODevState",
+         [&] { return reader->SetIODevState(0x02, 0x01); },
+         0xE6,
+         {0x02, 0x01},
+         {}},
+        {"LoadConfig", [&] { return reader->LoadConfig(0x0201); }, 0xED, {0x01, 0x02}, {}},
+        {"SetCardType", [&] { return reader->SetCardType(0x0B); }, 0xEA, {0x0B}, {}},
+        {"DirectCommand",
+         [&] { return reader->DirectCommand(0x5A, data, 2, nullptr, nullptr); },
+         0x5A,
+         {0xD0, 0xD1},
+         {}},
+        {"DirectCommand without data",
+         [&] { return reader->DirectCommand(0x77, nullptr, 0, nullptr, nullptr); },
+         0x77,
+         {},
+         {}},
+        {"SetReaderBaudRate", [&] { return reader->SetReaderBaudRate(9600); }, 0x82, {0x00}, {}},
+        {"GetReaderBaudRate", [&] { return reader->GetReaderBaudRate(&baud); }, 0x83, {}, {0x01}},
+        {"PcdCommand85", [&] { return reader->PcdCommand85(); }, 0x85, {}, {}},
+        {"EchoTest",
+         [&] { return reader->EchoTest(echo, &echoLength); },
+         0x86,
+         {0xE0, 0xE1, 0xE2},
+         {0xE0, 0xE1, 0xE2}},
+        {"PcdCommand87", [&] { return reader->PcdCommand87(0x1234); }, 0x87, {0x34, 0x12}, {}},
+    };
+    for (const auto& c : cases) {
+        Expect(c.code, c.params, kReaderOk, c.answer);
+        EXPECT_EQ(c.call(), KESTREL_OK) << c.name;
+        EXPECT_TRUE(comm.Done()) << c.name;
+    }
+}
+
+// Commands without an answer to copy return the reader's status as it came.
+TEST_F(ReaderConfigTest, StatusPassesThrough) {
+    Expect(0x01, {0x05, 0x00}, kReaderNoCard);
+    EXPECT_EQ(reader->WriteReg(0x05, 0x00), KESTREL_ERR_NO_CARD);
+    Expect(0xED, {0x00, 0x00}, 0xE8);
+    EXPECT_EQ(reader->LoadConfig(0), KESTREL_ERR_FRAME_COLLISION);
+    EXPECT_TRUE(comm.Done());
+}
+
+TEST_F(ReaderConfigTest, GetAttribNeedsFiveBytes) {
+    const struct {
+        Bytes answer;
+        uint8_t status;
+        Result expected;
+        Bytes stored;
+    } cases[] = {
+        {{1, 2, 3, 4, 5}, kReaderOk, KESTREL_OK, {1, 2, 3, 4, 5}},
+        {{1, 2, 3, 4, 5}, kReaderNoCard, KESTREL_ERR_NO_CARD, {1, 2, 3, 4, 5}},
+        {{1, 2, 3, 4}, kReaderOk, KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT, Bytes(5, kGuardByte)},
+        {{1, 2, 3, 4, 5, 6}, kReaderOk, KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT, Bytes(5, kGuardByte)},
+        {{}, kReaderNoCard, KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT, Bytes(5, kGuardByte)},
+    };
+    for (const auto& c : cases) {
+        Bytes a(5, kGuardByte);
+        Expect(0x47, {}, c.status, c.answer);
+        EXPECT_EQ(reader->GetAttrib(&a[0], &a[1], &a[2], &a[3], &a[4]), c.expected);
+        EXPECT_EQ(a, c.stored);
+    }
+    EXPECT_TRUE(comm.Done());
+}
+
+TEST_F(ReaderConfigTest, ReadRegNeedsOneByte) {
+    const struct {
+        Bytes answer;
+        uint8_t status;
+        Result expected;
+        uint8_t stored;
+    } cases[] = {
+        {{0x42}, kReaderOk, KESTREL_OK, 0x42},
+        {{0x42}, kReaderNoCard, KESTREL_ERR_NO_CARD, 0x42},
+        {{}, kReaderOk, KESTREL_ERR_READING_TOO_MUCH, kGuardByte},
+        {{0x42, 0x43}, kReaderOk, KESTREL_ERR_READING_TOO_MUCH, kGuardByte},
+        {{}, kReaderNoCard, KESTREL_ERR_READING_TOO_MUCH, kGuardByte},
+    };
+    for (const auto& c : cases) {
+        uint8_t value = kGuardByte;
+        Expect(0x02, {0x05}, c.status, c.answer);
+        EXPECT_EQ(reader->ReadReg(0x05, &value), c.expected);
+        EXPECT_EQ(value, c.stored);
+    }
+    EXPECT_TRUE(comm.Done());
+}
+
+TEST_F(ReaderConfigTest, FirmwareVersion) {
+    const Bytes twelve = {'K', 'R', '-', '1', '0', '0', ' ', 'v', '2', '.', '0', '1'};
+    const Bytes answer = [&] {
+        Bytes a = {0x0C, 0x00};
+        a.insert(a.end(), twelve.begin(), twelve.end());
+        return a;
+    }();
+    const struct {
+        const char* name;
+        uint8_t capacity;
+        uint8_t status;
+        Bytes answer;
+        Result expected;
+        uint8_t length;
+        Bytes text;
+    } cases[] = {
+        {"capacity 10", 10, kReaderOk, answer, KESTREL_ERR_NOT_ENOUGH_MEMORY, 10, {}},
+        {"capacity 12", 12, kReaderOk, answer, KESTREL_OK, 12, twelve},
+        {"capacity 20, no zero added", 20, kReaderOk, answer, KESTREL_OK, 12, twelve},
+        {"empty text", 20, kReaderOk, {0x00, 0x00}, KESTREL_OK, 0, {}},
+        {"failure with the text", 12, kReaderNoCard, answer, KESTREL_ERR_NO_CARD, 12, twelve},
+        {"text shorter than announced",
+         20,
+         kReaderOk,
+         {0x05, 0x00, 'a', 'b', 'c'},
+         KESTREL_ERR_READING_TOO_MUCH,
+         20,
+         {}},
+        {"length of 0x8000 or more",
+         255,
+         kReaderOk,
+         {0x00, 0x80, 'a'},
+         KESTREL_ERR_NOT_ENOUGH_MEMORY,
+         255,
+         {}},
+        {"no length", 20, kReaderOk, {0x05}, KESTREL_ERR_READING_TOO_MUCH, 20, {}},
+        {"failure without an answer", 20, kReaderNoCard, {}, KESTREL_ERR_NO_CARD, 20, {}},
+    };
+    for (const auto& c : cases) {
+        Bytes text(c.capacity + 1, kGuardByte);
+        uint8_t length = c.capacity;
+        Expect(0x63, {}, c.status, c.answer);
+        EXPECT_EQ(reader->GetFWVersion(reinterpret_cast<char*>(text.data()), &length), c.expected)
+            << c.name;
+        EXPECT_EQ(length, c.length) << c.name;
+        Bytes expected(c.capacity + 1, kGuardByte);
+        std::copy(c.text.begin(), c.text.end(), expected.begin());
+        EXPECT_EQ(text, expected) << c.name;
+    }
+    EXPECT_TRUE(comm.Done());
+}
+
+TEST_F(ReaderConfigTest, ReadMemoryRefusesALongerAnswer) {
+    const struct {
+        Bytes answer;
+        Result expected;
+        Bytes data;
+    } cases[] = {
+        {{1, 2, 3, 4}, KESTREL_OK, {1, 2, 3, 4, kGuardByte}},
+        {{1, 2}, KESTREL_OK, {1, 2, kGuardByte, kGuardByte, kGuardByte}},
+        {{1, 2, 3, 4, 5}, KESTREL_ERR_WRONG_PARAMETER, Bytes(5, kGuardByte)},
+    };
+    for (const auto& c : cases) {
+        Bytes data(5, kGuardByte);
+        Expect(0x23, {0x00, 0x01, 0x04}, kReaderOk, c.answer);
+        EXPECT_EQ(reader->ReadMemory(0x0100, 4, data.data()), c.expected);
+        EXPECT_EQ(data, c.data);
+    }
+    EXPECT_TRUE(comm.Done());
+}
+
+TEST_F(ReaderConfigTest, EchoTestWantsTheSameLength) {
+    const struct {
+        Bytes answer;
+        Result expected;
+        Bytes buffer;
+    } cases[] = {
+        {{0x0A, 0x0B, 0x0C}, KESTREL_OK, {0x0A, 0x0B, 0x0C, kGuardByte}},
+        {{0x0A, 0x0B}, KESTREL_ERR_WRONG_PARAMETER, {0x01, 0x02, 0x03, kGuardByte}},
+        {{0x0A, 0x0B, 0x0C, 0x0D}, KESTREL_ERR_WRONG_PARAMETER, {0x01, 0x02, 0x03, kGuardByte}},
+    };
+    for (const auto& c : cases) {
+        Bytes buffer = {0x01, 0x02, 0x03, kGuardByte};
+        uint16_t length = 3;
+        Expect(0x86, {0x01, 0x02, 0x03}, kReaderOk, c.answer);
+        EXPECT_EQ(reader->EchoTest(buffer.data(), &length), c.expected);
+        EXPECT_EQ(buffer, c.buffer);
+        EXPECT_EQ(length, 3);
+    }
+    EXPECT_TRUE(comm.Done());
+}
+
+TEST_F(ReaderConfigTest, DirectCommandAnswer) {
+    const Bytes four = {0x41, 0x42, 0x43, 0x44};
+    const struct {
+        const char* name;
+        bool lengthPointer;
+        uint32_t capacity;
+        uint8_t status;
+        Bytes answer;
+        Result expected;
+        uint32_t length;
+        bool copied;
+    } cases[] = {
+        {"no length pointer", false, 0, kReaderOk, four, KESTREL_OK, 0, false},
+        {"capacity 0", true, 0, kReaderOk, four, KESTREL_OK, 0, false},
+        {"fits", true, 6, kReaderOk, four, KESTREL_OK, 4, true},
+        {"exact fit", true, 4, kReaderOk, four, KESTREL_OK, 4, true},
+        {"too long", true, 3, kReaderOk, four, KESTREL_ERR_WRONG_PARAMETER, 4, false},
+        {"failure with an answer", true, 6, kReaderNoCard, four, KESTREL_ERR_NO_CARD, 4, true},
+        {"failure, answer dropped", false, 0, kReaderNoCard, four, KESTREL_ERR_NO_CARD, 0, false},
+        {"empty", true, 6, kReaderOk, {}, KESTREL_OK, 0, false},
+    };
+    for (const auto& c : cases) {
+        Bytes answer(7, kGuardByte);
+        uint32_t length = c.capacity;
+        Expect(0x99, {0x01}, c.status, c.answer);
+        const uint8_t data = 0x01;
+        EXPECT_EQ(reader->DirectCommand(0x99, &data, 1, answer.data(),
+                                        c.lengthPointer ? &length : nullptr),
+                  c.expected)
+            << c.name;
+        EXPECT_EQ(length, c.length) << c.name;
+        Bytes expected(7, kGuardByte);
+        if (c.copied) std::copy(c.answer.begin(), c.answer.end(), expected.begin());
+        EXPECT_EQ(answer, expected) << c.name;
+    }
+    EXPECT_TRUE(comm.Done());
+}
+
+TEST_F(ReaderConfigTest, FailedExchangeWritesNothing) {
+    uint32_t length = 4;
+    uint8_t answer[4] = {kGuardByte, kGuardByte, kGuardByte, kGuardByte};
+    comm.FailWrite(KESTREL_ERR_RS232_WRITE);
+    EXPECT_EQ(reader->DirectCommand(0x10, nullptr, 0, answer, &length), KESTREL_ERR_RS232_WRITE);
+    EXPECT_EQ(length, 4u);
+    EXPECT_EQ(answer[0], kGuardByte);
+    uint32_t baud = 7;
+    comm.FailWrite(KESTREL_ERR_RS232_WRITE);
+    EXPECT_EQ(reader->GetReaderBaudRate(&baud), KESTREL_ERR_RS232_WRITE);
+    EXPECT_EQ(baud, 7u);
+}
+
+TEST_F(ReaderConfigTest, MissingPointersSendNothing) {
+    uint8_t b = 0;
+    uint16_t w = 4;
+    uint32_t d = 4;
+    const struct {
+        const char* name;
+        std::function<Result()> call;
+    } cases[] = {
+        {"GetAttrib", [&] { return reader->GetAttrib(&b, &b, nullptr, &b, &b); }},
+        {"ReadMemory", [&] { return reader->ReadMemory(0, 4, nullptr); }},
+        {"WriteMemory", [&] { return reader->WriteMemory(0, 4, nullptr); }},
+        {"GetFWVersion length", [&] { return reader->GetFWVersion(nullptr, nullptr); }},
+        {"GetFWVersion text", [&] { return reader->GetFWVersion(nullptr, &b); }},
+        {"ReadReg", [&] { return reader->ReadReg(0, nullptr); }},
+        {"PcdCommand98", [&] { return reader->PcdCommand98(0, 2, nullptr); }},
+        {"DirectCommand data",
+         [&] { return reader->DirectCommand(0x10, nullptr, 2, nullptr, nullptr); }},
+        {"DirectCommand answer",
+         [&] { return reader->DirectCommand(0x10, nullptr, 0, nullptr, &d); }},
+        {"GetReaderBaudRate", [&] { return reader->GetReaderBaudRate(nullptr); }},
+        {"EchoTest length", [&] { return reader->EchoTest(&b, nullptr); }},
+        {"EchoTest buffer", [&] { return reader->EchoTest(nullptr, &w); }},
+    };
+    b = 4;
+    for (const auto& c : cases) EXPECT_EQ(c.call(), KESTREL_ERR_WRONG_PARAMETER) << c.name;
+    EXPECT_TRUE(comm.requests.empty());
+}
+
+TEST_F(ReaderConfigTest, SetReaderBaudRateSendsTheIndex) {
+    const struct {
+        uint32_t speed;
+        uint8_t index;
+    } cases[] = {{9600, 0},  {19200, 1}, {57600, 2}, {115200, 3},
+                 {38400, 4}, {14400, 3}, {0, 3},     {230400, 3}};
+    for (const auto& c : cases) {
+        Expect(0x82, {c.index});
+        EXPECT_EQ(reader->SetReaderBaudRate(c.speed), KESTREL_OK) << c.speed;
+    }
+    EXPECT_TRUE(comm.Done());
+}
+
+TEST_F(ReaderConfigTest, GetReaderBaudRateReadsTheIndex) {
+    const struct {
+        Bytes answer;
+        Result expected;
+        uint32_t speed;
+    } cases[] = {
+        {{0}, KESTREL_OK, 9600},
+        {{1}, KESTREL_OK, 19200},
+        {{2}, KESTREL_OK, 57600},
+        {{3}, KESTREL_OK, 115200},
+        {{4}, KESTREL_OK, 38400},
+        {{5}, KESTREL_OK, 115200},
+        {{0xFF}, KESTREL_OK, 115200},
+        {{1, 9}, KESTREL_OK, 19200},
+        {{}, KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT, 7},
+    };
+    for (const auto& c : cases) {
+        uint32_t speed = 7;
+        Expect(0x83, {}, kReaderOk, c.answer);
+        EXPECT_EQ(reader->GetReaderBaudRate(&speed), c.expected);
+        EXPECT_EQ(speed, c.speed);
+    }
+    EXPECT_TRUE(comm.Done());
+}
+
+// A command the caller filled travels as it is; only the exchange's own result comes back.
+TEST_F(ReaderConfigTest, RawExchange) {
+    reader::ReaderCommand command;
+    command.SetCode(0x70);
+    command.PutByte(0x01);
+    command.PutWord(0x0302);
+    Expect(0x70, {0x01, 0x02, 0x03}, kReaderNoCard, {0xAB});
+    EXPECT_EQ(reader->RawExchange(command), KESTREL_OK);
+    EXPECT_EQ(command.GetStatus(), KESTREL_ERR_NO_CARD);
+    ASSERT_EQ(command.ResponseSize(), 1u);
+    EXPECT_EQ(command.ResponseData()[0], 0xAB);
+    EXPECT_TRUE(comm.Done());
+}
+
+// Every slot the reader does not offer answers 8023 and sends nothing, on both reader types;
+// each is called with its own argument count.
+TEST_F(ReaderConfigTest, UnsupportedSlots) {
+    const struct {
+        const char* name;
+        std::function<Result(reader::Reader&)> call;
+    } slots[] = {
+        {"12", [](reader::Reader& r) { return r.Reserved12(); }},
+        {"13", [](reader::Reader& r) { return r.Reserved13(); }},
+        {"37", [](reader::Reader& r) { return r.Reserved37(); }},
+        {"38", [](reader::Reader& r) { return r.Reserved38(1, 2, 3, 4, 5); }},
+        {"39", [](reader::Reader& r) { return r.Reserved39(1); }},
+        {"40", [](reader::Reader& r) { return r.Reserved40(); }},
+        {"41", [](reader::Reader& r) { return r.Reserved41(1, 2); }},
+        {"42", [](reader::Reader& r) { return r.Reserved42(1); }},
+        {"45", [](reader::Reader& r) { return r.Reserved45(); }},
+        {"47", [](reader::Reader& r) { return r.Reserved47(1); }},
+        {"48", [](reader::Reader& r) { return r.Reserved48(1); }},
+        {"49", [](reader::Reader& r) { return r.Reserved49(); }},
+        {"50", [](reader::Reader& r) { return r.Reserved50(1); }},
+        {"51", [](reader::Reader& r) { return r.Reserved51(1); }},
+        {"52", [](reader::Reader& r) { return r.Reserved52(1); }},
+        {"53", [](reader::Reader& r) { return r.Reserved53(1); }},
+        {"54", [](reader::Reader& r) { return r.Reserved54(1); }},
+        {"55", [](reader::Reader& r) { return r.Reserved55(); }},
+        {"57", [](reader::Reader& r) { return r.Reserved57(); }},
+        {"60", [](reader::Reader& r) { return r.Reserved60(1, 2); }},
+        {"61", [](reader::Reader& r) { return r.Reserved61(1, 2); }},
+        {"63", [](reader::Reader& r) { return r.Reserved63(1); }},
+        {"64", [](reader::Reader& r) { return r.Reserved64(1); }},
+        {"65", [](reader::Reader& r) { return r.Reserved65(1); }},
+        {"66", [](reader::Reader& r) { return r.Reserved66(1); }},
+    };
+    for (bool derived : {false, true}) {
+        if (derived) UseDerivedReader();
+        for (const auto& s : slots) {
+            EXPECT_EQ(s.call(*reader), KESTREL_ERR_COMMAND_NOT_SUPPORTED)
+                << "slot " << s.name << (derived ? " (derived)" : "");
+        }
+    }
+    // The RF-scan slots belong to the derived reader only.
+    reader::StandardReader standard(link);
+    uint8_t state = kGuardByte;
+    EXPECT_EQ(standard.SetRFScanMode(1), KESTREL_ERR_COMMAND_NOT_SUPPORTED);
+    EXPECT_EQ(standard.GetRFScanMode(&state), KESTREL_ERR_COMMAND_NOT_SUPPORTED);
+    EXPECT_EQ(state, kGuardByte);
+    EXPECT_TRUE(comm.requests.empty());
+}
+
+TEST_F(ReaderConfigTest, RfScanModeOfTheDerivedReader) {
+    UseDerivedReader();
+    Expect(0xE0, {}, kReaderOk, {0x01});
+    EXPECT_EQ(reader->SetRFScanMode(0x80), KESTREL_OK);
+    Expect(0xE1, {});
+    EXPECT_EQ(reader->SetRFScanMode(0), KESTREL_OK);
+    const struct {
+        Bytes answer;
+        uint8_t status;
+        Result expected;
+        uint8_t state;
+    } cases[] = {
+        {{0x01}, kReaderOk, KESTREL_OK, 0x01},
+        {{0x07}, kReaderOk, KESTREL_OK, 0x07},
+        {{0x00}, kReaderNoCard, KESTREL_OK, 0x00},
+        {{}, kReaderOk, KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT, kGuardByte},
+        {{0x01, 0x00}, kReaderOk, KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT, kGuardByte},
+    };
+    for (const auto& c : cases) {
+        uint8_t state = kGuardByte;
+        Expect(0xE8, {}, c.status, c.answer);
+        EXPECT_EQ(reader->GetRFScanMode(&state), c.expected);
+        EXPECT_EQ(state, c.state);
+    }
+    EXPECT_TRUE(comm.Done());
+}
+
+}  // namespace
+}  // namespace kestrel::test
