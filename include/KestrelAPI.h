@@ -81,8 +81,9 @@ extern "C" {
  * Constants
  * ---------------------------------------------------------------------------------------- */
 
-/* Interface types for ConnectReaderEx(). USB HID readers are not available in this version:
- * INTERFACE_USB gives KESTREL_ERR_INTERFACE_NOT_SUPPORTED. */
+/* Interface types for ConnectReaderEx() and EnumReaders(). INTERFACE_USB reaches readers
+ * attached as USB HID devices with the vendor id the library was built for (build option
+ * READER_VENDOR_ID) and the product id given as reader type. */
 #define INTERFACE_RS232 1
 #define INTERFACE_USB 4
 #define INTERFACE_TCP 8
@@ -283,9 +284,12 @@ KESTREL_EXPORT int32_t KESTREL_CALL ConnectReader(KestrelSession* session, int32
  * reader while connecting.
  *   interfaceType  INTERFACE_RS232, INTERFACE_USB or INTERFACE_TCP
  *   readerName     RS232: "COMn" (the number after the first upper-case M) or a device path
- *                  starting with '/'; TCP: "a.b.c.d:port" (dotted IPv4 address only)
- *   readerType     READER_TYPE_RFSCAN or any other value for the standard reader
- *   param          RS232: baud rate (0 selects 57600); TCP: ignored
+ *                  starting with '/'; USB: "USB_n", n the index among the attached readers
+ *                  with the product id (the number after the first four characters);
+ *                  TCP: "a.b.c.d:port" (dotted IPv4 address only)
+ *   readerType     READER_TYPE_RFSCAN or any other value for the standard reader; for USB
+ *                  also the product id of the reader
+ *   param          RS232: baud rate (0 selects 57600); USB: stored, unused; TCP: ignored
  * Returns 0, or the failure of building or opening the interface: KESTREL_ERR_NO_READER_NAME
  * for a NULL name, KESTREL_ERR_INTERFACE_NOT_SUPPORTED, KESTREL_ERR_RS232_INVALID_PORT,
  * KESTREL_ERR_RS232_OPEN, -1 for a TCP name without ':' or a connection not made within
@@ -315,6 +319,37 @@ KESTREL_EXPORT int32_t KESTREL_CALL GetSessionUserData(KestrelSession* session, 
 KESTREL_EXPORT int32_t KESTREL_CALL RegisterLogMethods(KestrelSession* session,
                                                        uintptr_t logContext, LogMethod sendLog,
                                                        LogMethod receiveLog);
+
+/* ------------------------------------------------------------------------------------------
+ * Interfaces and readers present
+ *
+ * Both functions need no session and report through a callback, one call per item; the
+ * callback returns non-zero to go on, 0 to stop. The text handed to it is valid only during
+ * the call.
+ * ---------------------------------------------------------------------------------------- */
+
+typedef uint8_t(KESTREL_CALL* CommInterfaceCallback)(uintptr_t context, const char* description,
+                                                     int32_t interfaceType);
+typedef uint8_t(KESTREL_CALL* EnumReadersCallback)(uintptr_t context, const char* readerName);
+
+/* Reports the interfaces ConnectReaderEx() accepts: ("RS232 interface", INTERFACE_RS232),
+ * ("USB interface", INTERFACE_USB), ("TCP interface", INTERFACE_TCP), in this order. 0 (also
+ * when stopped early), or KESTREL_ERR_WRONG_PARAMETER for a NULL callback. */
+KESTREL_EXPORT int32_t KESTREL_CALL GetSupportedCommInterfaces(CommInterfaceCallback callback,
+                                                               uintptr_t context);
+
+/* Reports the names of the readers that ConnectReaderEx() can connect on one interface.
+ *   INTERFACE_RS232  "COMn" for each serial line of the COM table (COM1-COM32 /dev/ttyS0-31,
+ *                    COM33-COM64 /dev/ttyUSB0-31, COM65-COM96 /dev/ttyACM0-31) that exists
+ *                    and can be opened now, in COM order; each is opened and closed once, so
+ *                    a line held open elsewhere is left out. productId is ignored.
+ *   INTERFACE_USB    "USB_0", "USB_1", ... for the attached HID devices with the library's
+ *                    vendor id and productId, in the system's enumeration order.
+ * 0, KESTREL_ERR_INTERFACE_NOT_SUPPORTED for any other interface type (no callback),
+ * KESTREL_ERR_WRONG_PARAMETER for a NULL callback, KESTREL_ERR_USB_NO_HID_NODE when the HID
+ * device list is not available. */
+KESTREL_EXPORT int32_t KESTREL_CALL EnumReaders(uint32_t productId, int32_t interfaceType,
+                                                EnumReadersCallback callback, uintptr_t context);
 
 /* ------------------------------------------------------------------------------------------
  * Result texts
