@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace kestrel::sim::desfire {
@@ -52,13 +53,12 @@ bool DecodeFromHost(const Key& key, const uint8_t* in, uint8_t* out, size_t leng
     uint8_t previous[8] = {};
     for (size_t offset = 0; offset + 8 <= length; offset += 8) {
         uint8_t block[8];
-        for (size_t i = 0; i < 8; ++i) block[i] = in[offset + i];
-        uint8_t received[8];
-        for (size_t i = 0; i < 8; ++i) received[i] = block[i];
+        std::copy(in + offset, in + offset + 8, block);
         if (!EncipherBlock(context.get(), block)) return false;
         for (size_t i = 0; i < 8; ++i) {
+            const uint8_t received = in[offset + i];  // read before `out` may overwrite it
             out[offset + i] = static_cast<uint8_t>(block[i] ^ previous[i]);
-            previous[i] = received[i];
+            previous[i] = received;
         }
     }
     return true;

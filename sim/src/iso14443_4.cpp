@@ -66,6 +66,18 @@ Bytes BlockLayer::Header(uint8_t pcb) const {
     return {static_cast<uint8_t>(pcb | kCidFollows), cid_};
 }
 
+Bytes BlockLayer::WithCidAsAsked(Bytes block) const {
+    const bool hasCid = (block[0] & kCidFollows) != 0;
+    if (hasCid && !withCid_) {
+        block.erase(block.begin() + 1);
+        block[0] = static_cast<uint8_t>(block[0] & ~kCidFollows);
+    } else if (!hasCid && withCid_) {
+        block.insert(block.begin() + 1, cid_);
+        block[0] = static_cast<uint8_t>(block[0] | kCidFollows);
+    }
+    return block;
+}
+
 size_t BlockLayer::MaxAnswerInformation() const {
     // Frame size minus CRC (2) and PCB, and the CID byte when one is sent.
     return fsd_ - 3 - (withCid_ ? 1 : 0);
@@ -172,16 +184,7 @@ BlockLayer::Result BlockLayer::ReceiveRBlock(uint8_t pcb) {
     if (number == blockNumber_) {
         if (lastBlock_.empty()) return Silent();
         // The host missed the card's last block: it goes out again, with the CID as now asked.
-        Bytes again = lastBlock_;
-        const bool hadCid = (again[0] & kCidFollows) != 0;
-        if (hadCid && !withCid_) {
-            again.erase(again.begin() + 1);
-            again[0] = static_cast<uint8_t>(again[0] & ~kCidFollows);
-        } else if (!hadCid && withCid_) {
-            again.insert(again.begin() + 1, cid_);
-            again[0] = static_cast<uint8_t>(again[0] | kCidFollows);
-        }
-        return Send(std::move(again));
+        return Send(WithCidAsAsked(lastBlock_));
     }
     if (nak) return Send(Header(static_cast<uint8_t>(kRAck | blockNumber_)));
     if (!chainingOut_) return Silent();
@@ -200,15 +203,7 @@ BlockLayer::Result BlockLayer::ReceiveWtxResponse(const uint8_t* information, si
     waitingWtx_ = false;
     Bytes held = std::move(heldBlock_);
     heldBlock_.clear();
-    // The held block was built for the block that asked; its CID follows this exchange's.
-    if ((held[0] & kCidFollows) && !withCid_) {
-        held.erase(held.begin() + 1);
-        held[0] = static_cast<uint8_t>(held[0] & ~kCidFollows);
-    } else if (!(held[0] & kCidFollows) && withCid_) {
-        held.insert(held.begin() + 1, cid_);
-        held[0] = static_cast<uint8_t>(held[0] | kCidFollows);
-    }
-    return Send(std::move(held));
+    return Send(WithCidAsAsked(std::move(held)));
 }
 
 }  // namespace iso14443_4

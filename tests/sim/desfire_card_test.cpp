@@ -486,6 +486,9 @@ TEST_F(DesfireCardTest, HostChainsCommandDataOverAdditionalFrames) {
     EXPECT_EQ(Native({0xF5, 3, 0, 1}), St(0xAF));
     EXPECT_EQ(Native({0x64, 0x00}), (Bytes{0x00, 0x00}));
     EXPECT_EQ(Native({0xAF, 2, 3}), St(df::status::kIllegalCommand));
+    // More than the card collects at all.
+    EXPECT_EQ(Native({0xF5, 0x00, 0x20, 1}), St(df::status::kLengthError));
+    EXPECT_EQ(Native({0xAF, 1}), St(df::status::kIllegalCommand));
     // A command that fits its first frame runs at once.
     EXPECT_EQ(Native({0xF5, 2, 0, 1, 2}), (Bytes{0x00, 2, 3}));
 }

@@ -96,6 +96,9 @@ class BlockLayer {
   private:
     // Header of an answer block: PCB (plus the CID bit when the host used one) and the CID.
     Bytes Header(uint8_t pcb) const;
+    // A block built earlier (sent before, or held behind S(WTX)), with or without the CID byte
+    // as the block now being answered asks.
+    Bytes WithCidAsAsked(Bytes block) const;
     size_t MaxAnswerInformation() const;
     // The next part of the outgoing message as an I-block.
     Bytes NextAnswerBlock();
