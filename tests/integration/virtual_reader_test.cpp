@@ -1,5 +1,6 @@
 // The library's Type A functions end to end against the virtual reader, over each transport:
-// the in-process link, TCP and a pseudo-terminal opened as a serial reader.
+// the in-process link, TCP, a pseudo-terminal opened as a serial reader and a USB HID reader
+// on the fake HID bus.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -15,13 +16,15 @@
 #include "kestrel_sim/pty_server.h"
 #include "kestrel_sim/tcp_server.h"
 #include "kestrel_sim/virtual_reader.h"
+#include "support/fake_hid_bus.h"
+#include "support/fake_hid_reader.h"
 #include "support/frames.h"
 #include "support/sim_comm_interface.h"
 
 namespace kestrel::test {
 namespace {
 
-enum class Transport { kInProcess, kTcp, kPty };
+enum class Transport { kInProcess, kTcp, kPty, kUsb };
 
 std::string TransportName(const ::testing::TestParamInfo<Transport>& info) {
     switch (info.param) {
@@ -31,6 +34,8 @@ std::string TransportName(const ::testing::TestParamInfo<Transport>& info) {
             return "Tcp";
         case Transport::kPty:
             return "Pty";
+        case Transport::kUsb:
+            return "Usb";
     }
     return "Unknown";
 }
@@ -40,6 +45,8 @@ const Bytes kUid7 = {0x04, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
 // Exchange time-out of these tests: short, so that the faults that make the library wait
 // stay quick, and long enough for a loaded machine running sanitizers.
 constexpr int32_t kTimeOutMs = 400;
+// Product id of the reader on the fake HID bus; also the reader type of the connection.
+constexpr uint16_t kUsbProduct = 0x0C01;
 
 class VirtualReaderTest : public ::testing::TestWithParam<Transport> {
   protected:
@@ -52,6 +59,7 @@ class VirtualReaderTest : public ::testing::TestWithParam<Transport> {
         EXPECT_EQ(ReleaseSession(session, 0), KESTREL_OK);
         if (tcp) tcp->Stop();
         if (pty) pty->Stop();
+        hidBackend.reset();
     }
 
     int32_t Connect() {
@@ -77,6 +85,15 @@ class VirtualReaderTest : public ::testing::TestWithParam<Transport> {
                     EXPECT_TRUE(pty->Start(&error)) << error;
                 }
                 r = ConnectReaderEx(session, INTERFACE_RS232, pty->SlavePath().c_str(), 0, 0);
+                break;
+            case Transport::kUsb:
+                if (!hidBus) {
+                    hidBus = std::make_shared<testsupport::FakeHidBus>();
+                    hidBus->Plug(comm::UsbHidInterface::kReaderVendorId, kUsbProduct,
+                                 testsupport::ServeVirtualReader(reader));
+                    hidBackend = std::make_unique<testsupport::ScopedHidBackend>(hidBus);
+                }
+                r = ConnectReaderEx(session, INTERFACE_USB, "USB_0", kUsbProduct, 0);
                 break;
         }
         if (r == KESTREL_OK) session->reader->SetTimeOut(kTimeOutMs, nullptr);
@@ -107,6 +124,8 @@ class VirtualReaderTest : public ::testing::TestWithParam<Transport> {
     std::unique_ptr<sim::InProcessLink> link;
     std::unique_ptr<sim::TcpServer> tcp;
     std::unique_ptr<sim::PtyServer> pty;
+    std::shared_ptr<testsupport::FakeHidBus> hidBus;
+    std::unique_ptr<testsupport::ScopedHidBackend> hidBackend;
     KestrelSession* session = nullptr;
 };
 
@@ -249,7 +268,8 @@ TEST_P(VirtualReaderTest, LinkBreakingMidFrame) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, VirtualReaderTest,
-                         ::testing::Values(Transport::kInProcess, Transport::kTcp, Transport::kPty),
+                         ::testing::Values(Transport::kInProcess, Transport::kTcp, Transport::kPty,
+                                           Transport::kUsb),
                          TransportName);
 
 }  // namespace
