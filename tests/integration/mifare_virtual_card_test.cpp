@@ -1,5 +1,6 @@
 // MIFARE Classic and Ultralight functions end to end against the virtual reader's card
-// models, which enforce keys, access conditions, value formats and lock bits as cards do.
+// models, which enforce keys, access conditions, value formats and lock bits as cards do; over
+// the in-process link and over a USB HID reader on the fake HID bus.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,6 +14,8 @@
 #include "kestrel_sim/mifare_classic.h"
 #include "kestrel_sim/ultralight.h"
 #include "kestrel_sim/virtual_reader.h"
+#include "support/fake_hid_bus.h"
+#include "support/fake_hid_reader.h"
 #include "support/frames.h"
 #include "support/sim_comm_interface.h"
 
@@ -32,10 +35,25 @@ Bytes Pattern(size_t n, uint8_t seed) {
     return bytes;
 }
 
-class MifareCardTest : public ::testing::Test {
+enum class Transport { kInProcess, kUsb };
+
+std::string TransportName(const ::testing::TestParamInfo<Transport>& info) {
+    return info.param == Transport::kUsb ? "Usb" : "InProcess";
+}
+
+// Product id of the reader on the fake HID bus; also the reader type of the connection.
+constexpr uint16_t kUsbProduct = 0x0C01;
+
+class MifareCardTest : public ::testing::TestWithParam<Transport> {
   protected:
     void SetUp() override {
         session = CreateSession(0);
+        if (GetParam() == Transport::kUsb) {
+            hidBus->Plug(comm::UsbHidInterface::kReaderVendorId, kUsbProduct,
+                         testsupport::ServeVirtualReader(reader));
+            ASSERT_EQ(ConnectReaderEx(session, INTERFACE_USB, "USB_0", kUsbProduct, 0), KESTREL_OK);
+            return;
+        }
         ASSERT_EQ(
             api::ConnectWith(*session, std::make_unique<testsupport::SimCommInterface>(link), 0),
             KESTREL_OK);
@@ -57,11 +75,13 @@ class MifareCardTest : public ::testing::Test {
 
     sim::VirtualReader reader;
     sim::InProcessLink link{reader};
+    std::shared_ptr<testsupport::FakeHidBus> hidBus = std::make_shared<testsupport::FakeHidBus>();
+    testsupport::ScopedHidBackend useHidBus{hidBus};
     KestrelSession* session = nullptr;
 };
 
 // One sector written and read back in each calling style.
-TEST_F(MifareCardTest, SectorDataInEveryStyle) {
+TEST_P(MifareCardTest, SectorDataInEveryStyle) {
     auto* card = Add<sim::ClassicCard>("classic1k", {0x11, 0x22, 0x33, 0x44});
     ASSERT_NE(card, nullptr);
     const Bytes data = Pattern(48, 1);
@@ -93,7 +113,7 @@ TEST_F(MifareCardTest, SectorDataInEveryStyle) {
     EXPECT_NE(MifC_ReadSectorData(session, out.data() + 1, 48, 2), KESTREL_OK);
 }
 
-TEST_F(MifareCardTest, SectorZeroKeepsTheManufacturerBlock) {
+TEST_P(MifareCardTest, SectorZeroKeepsTheManufacturerBlock) {
     auto* card = Add<sim::ClassicCard>("classic1k", {0x01, 0x02, 0x03, 0x04});
     const Bytes block0 = Block(card, 0);
     const Bytes data = Pattern(48, 5);
@@ -103,7 +123,7 @@ TEST_F(MifareCardTest, SectorZeroKeepsTheManufacturerBlock) {
     EXPECT_EQ(Block(card, 2), Bytes(data.begin() + 32, data.end()));
 }
 
-TEST_F(MifareCardTest, LargeSectorOfA4KCard) {
+TEST_P(MifareCardTest, LargeSectorOfA4KCard) {
     auto* card = Add<sim::ClassicCard>("classic4k", {0x0A, 0x0B, 0x0C, 0x0D});
     // Raw image: 240 data bytes, then the trailer with new keys (transport access bits).
     Bytes image = Pattern(240, 3);
@@ -132,7 +152,7 @@ TEST_F(MifareCardTest, LargeSectorOfA4KCard) {
     EXPECT_EQ(bytes.data, nullptr);
 }
 
-TEST_F(MifareCardTest, NewKeysReplaceTheOldOnes) {
+TEST_P(MifareCardTest, NewKeysReplaceTheOldOnes) {
     Add<sim::ClassicCard>("classic1k", {0x21, 0x22, 0x23, 0x24});
     ASSERT_EQ(MifC_AuthSectorSingle(session, &kTransportA, 3), KESTREL_OK);
     ASSERT_EQ(MifC_WriteSectorTrailer2(session, 3, kTransportAccess, &kNewA, &kNewB), KESTREL_OK);
@@ -152,7 +172,7 @@ TEST_F(MifareCardTest, NewKeysReplaceTheOldOnes) {
     EXPECT_EQ(Bytes(keyB.key, keyB.key + 6), Bytes(kNewB.key, kNewB.key + 6));
 }
 
-TEST_F(MifareCardTest, ValueSectorLifeCycle) {
+TEST_P(MifareCardTest, ValueSectorLifeCycle) {
     auto* card = Add<sim::ClassicCard>("classic1k", {0x31, 0x32, 0x33, 0x34});
     ASSERT_EQ(MifC_FormatValueSector(session, 2, &kNewA, &kNewB, &kTransportA), KESTREL_OK);
     // Only key B may write data blocks of a value sector.
@@ -185,7 +205,7 @@ TEST_F(MifareCardTest, ValueSectorLifeCycle) {
     EXPECT_EQ(GetValue(session, 8, &kNewA, &value), KESTREL_ERR_VALUE_ADDRESS_CORRUPTED);
 }
 
-TEST_F(MifareCardTest, LegacyValueBlockAndTrailerFunctions) {
+TEST_P(MifareCardTest, LegacyValueBlockAndTrailerFunctions) {
     Add<sim::ClassicCard>("classic1k", {0x41, 0x42, 0x43, 0x44});
     // New keys given in the order B, A: the type bytes decide which becomes key A.
     ASSERT_EQ(CreateValueBlock(session, 13, &kNewB, &kNewA, &kTransportA),
@@ -200,7 +220,7 @@ TEST_F(MifareCardTest, LegacyValueBlockAndTrailerFunctions) {
               KESTREL_ERR_INVALID_KEYS);
 }
 
-TEST_F(MifareCardTest, UltralightPagesLocksAndOtp) {
+TEST_P(MifareCardTest, UltralightPagesLocksAndOtp) {
     const Bytes uid = {0x04, 0x51, 0x52, 0x53, 0x54, 0x55, 0x56};
     auto* card = Add<sim::UltralightCard>("ultralight", uid);
     ASSERT_NE(card, nullptr);
@@ -242,12 +262,15 @@ TEST_F(MifareCardTest, UltralightPagesLocksAndOtp) {
     EXPECT_EQ(Bytes(sixteen, sixteen + 4), Bytes(data16.begin(), data16.begin() + 4));
 }
 
-TEST_F(MifareCardTest, UltralightCheckRefusesAClassicCard) {
+TEST_P(MifareCardTest, UltralightCheckRefusesAClassicCard) {
     Add<sim::ClassicCard>("classic1k", {0x61, 0x62, 0x63, 0x64});
     uint8_t uid[7] = {};
     EXPECT_EQ(MifU_GetCard(session, uid), -1);
     EXPECT_EQ(Bytes(uid, uid + 4), (Bytes{0x61, 0x62, 0x63, 0x64}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Transports, MifareCardTest,
+                         ::testing::Values(Transport::kInProcess, Transport::kUsb), TransportName);
 
 }  // namespace
 }  // namespace kestrel::test
