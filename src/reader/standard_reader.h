@@ -5,8 +5,9 @@
 
 namespace kestrel::reader {
 
-// The standard reader: ISO/IEC 14443 Type A activation and halt, RF reset and the card
-// time-out. Further command families are added to it as they are built.
+// The standard reader: ISO/IEC 14443 Type A activation and halt, RF reset, the card time-out,
+// MIFARE primitives, ISO/IEC 14443-4, Type B, and the reader's configuration and diagnostic
+// commands. The slots the reader does not offer keep the base class's answer.
 class StandardReader : public Reader {
   public:
     using Reader::Reader;
