@@ -1446,8 +1446,8 @@ KESTREL_EXPORT int32_t KESTREL_CALL DF_LimitedCredit(KestrelSession* session, ui
 /* Reads *count records (0: all) from record offset of a record file into buffer; *count
  * receives the number of whole records read. recordSize, the file's record size, finds the data
  * length: in DF_COMM_PLAIN all data received; in DF_COMM_MACED the data before the MAC; in
- * DF_COMM_ENCIPHERED the largest whole number of records whose CRC and padding make up the
- * answer and whose CRC checks. Every record size works. A record size of 0 gives
+ * DF_COMM_ENCIPHERED the whole number of records whose CRC and zero padding make up the
+ * answer and check (the shortest such). Every record size works. A record size of 0 gives
  * KESTREL_ERR_WRONG_PARAMETER without anything sent. With *count non-zero, buffer must hold
  * *count records and an answer holding more gives KESTREL_ERR_WRONG_ANSWER_LENGTH; with *count
  * 0 it must hold the whole file. */

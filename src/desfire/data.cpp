@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "desfire/crypto.h"
+#include "desfire/secret.h"
 #include "desfire/wire.h"
 
 namespace kestrel::desfire {
@@ -49,18 +50,19 @@ struct ReadAnswer {
 };
 
 // How long the plain data of an enciphered answer is: `exact` bytes when that is not 0, else
-// the largest multiple of `unit` whose CRC and padding make up the received length exactly.
+// the shortest multiple of `unit` whose CRC and zero padding make up the received length
+// exactly and check.
 struct PlainLength {
     size_t exact;
     size_t unit;
 };
 
-Result FindEnciphered(ReadAnswer& answer, const PlainLength& plain, const uint8_t* key) {
+Result FindEnciphered(ReadAnswer& answer, const PlainLength& rule, const uint8_t* key) {
     const size_t received = answer.bytes.size();
     size_t length = received;
-    if (plain.exact != 0) {
+    if (rule.exact != 0) {
         if (Result r =
-                DfUnprotectData(kCommEnciphered, answer.bytes.data(), &length, plain.exact, key);
+                DfUnprotectData(kCommEnciphered, answer.bytes.data(), &length, rule.exact, key);
             r != KESTREL_OK) {
             return r;
         }
@@ -68,16 +70,32 @@ Result FindEnciphered(ReadAnswer& answer, const PlainLength& plain, const uint8_
         return KESTREL_OK;
     }
     if (received < kBlockSize || received % kBlockSize != 0) return KESTREL_ERR_DF_BAD_CRC;
-    // Candidates n with n + CRC padded to a multiple of 8 equal to the received length, largest
-    // first; DfUnprotectData leaves the bytes as received when the CRC does not check.
-    for (size_t n = (received - kCrcLength) / plain.unit * plain.unit;
-         n + kCrcLength + kBlockSize > received; n -= plain.unit) {
-        length = received;
-        if (DfUnprotectData(kCommEnciphered, answer.bytes.data(), &length, n, key) == KESTREL_OK) {
-            answer.dataLength = n;
-            return KESTREL_OK;
+    // The candidates are the multiples n of the unit whose CRC and zero padding make up the
+    // received length: received - 10 < n <= received - 2. The search runs from the smallest:
+    // data followed by its CRC has a CRC residue of zero, so its CRC stays zero over the zero
+    // padding, and every longer candidate that still has two zero bytes after it would check
+    // as well. A candidate also needs zeros in all its padding bytes.
+    SecretBuffer plain(received);
+    DfReceiveDecipher(key, answer.bytes.data(), plain.data(), received);
+    const size_t lowest =
+        received > kCrcLength + kBlockSize - 1 ? received - kCrcLength - kBlockSize + 1 : 0;
+    for (size_t n = (lowest + rule.unit - 1) / rule.unit * rule.unit; n + kCrcLength <= received;
+         n += rule.unit) {
+        uint8_t crc[kCrcLength];
+        Crc16Iso14443(kCrcA, plain.data(), n, &crc[0], &crc[1]);
+        const uint8_t* tail = plain.data() + n;
+        const uint8_t* end = plain.data() + received;
+        if (crc[0] != tail[0] || crc[1] != tail[1] ||
+            !std::all_of(tail + kCrcLength, end, [](uint8_t b) { return b == 0; })) {
+            continue;
         }
-        if (n < plain.unit) break;
+        // The length found, the data is taken out the one way every enciphered answer is.
+        if (Result r = DfUnprotectData(kCommEnciphered, answer.bytes.data(), &length, n, key);
+            r != KESTREL_OK) {
+            return r;
+        }
+        answer.dataLength = n;
+        return KESTREL_OK;
     }
     return KESTREL_ERR_DF_BAD_CRC;
 }
@@ -85,14 +103,14 @@ Result FindEnciphered(ReadAnswer& answer, const PlainLength& plain, const uint8_
 // The read path: mode and key checked, the command sent, the whole answer collected and, in
 // modes 1 and 3, checked and reduced to its data.
 Result ReadProtected(const DesfireCard& card, const uint8_t* command, size_t commandLength,
-                     int mode, const uint8_t* key, const PlainLength& plain, ReadAnswer& answer) {
+                     int mode, const uint8_t* key, const PlainLength& rule, ReadAnswer& answer) {
     if (Result r = CheckProtection(mode, key); r != KESTREL_OK) return r;
     if (Result r =
             DfExchangeAlloc(card, command, static_cast<uint16_t>(commandLength), answer.bytes);
         r != KESTREL_OK) {
         return r;
     }
-    if (mode == kCommEnciphered) return FindEnciphered(answer, plain, key);
+    if (mode == kCommEnciphered) return FindEnciphered(answer, rule, key);
     size_t length = answer.bytes.size();
     if (mode == kCommMaced) {
         if (Result r = DfUnprotectData(kCommMaced, answer.bytes.data(), &length, 0, key);

@@ -73,11 +73,12 @@ Result ChangeValue(const DesfireCard& card, uint8_t fileNo, int mode, int32_t am
 
 // Reads *count records (0: all) from record `offset` of a record file, of `recordSize` bytes
 // each. The data is a whole number of records: in mode 0 all data received; in mode 1 the
-// data before the 4-byte MAC; in mode 3 the largest multiple of the record size whose CRC and
-// padding make up exactly the received length and whose CRC checks. It goes to `buffer` and
-// *count receives data length / record size. When *count is not 0, an answer holding more than
-// *count records is KESTREL_ERR_WRONG_ANSWER_LENGTH (the buffer holds only that many).
-// KESTREL_ERR_WRONG_PARAMETER for a record size of 0 or a NULL pointer, before anything is
+// data before the 4-byte MAC; in mode 3 the multiple of the record size whose CRC and zero
+// padding make up exactly the received length and check (the shortest such: a longer one
+// whose end lies in the padding would check too, as data followed by its CRC has a CRC of 0). It
+// goes to `buffer` and *count receives data length / record size. When *count is not 0, an answer
+// holding more than *count records is KESTREL_ERR_WRONG_ANSWER_LENGTH (the buffer holds only that
+// many). KESTREL_ERR_WRONG_PARAMETER for a record size of 0 or a NULL pointer, before anything is
 // sent.
 Result ReadRecords(const DesfireCard& card, uint8_t fileNo, int mode, int32_t offset,
                    uint32_t* count, uint8_t* buffer, uint32_t recordSize, const uint8_t* key);
