@@ -98,6 +98,7 @@ DesfireCard::DesfireCard(Bytes uid)
                           [](Card& c, const Bytes& command) { return c.GetKeyVersion(command); });
     RegisterNativeCommand(df::command::kChangeKey,
                           [](Card& c, const Bytes& command) { return c.ChangeKey(command); });
+    RegisterFileCommands();
 }
 
 void DesfireCard::RegisterNativeCommand(uint8_t code, NativeHandler handler, CommandLength length) {
@@ -148,6 +149,7 @@ void DesfireCard::EndSession() {
 void DesfireCard::OnActivated() {
     Iso14443_4Card::OnActivated();
     EndSession();
+    DiscardTransaction();
     continuation_ = nullptr;
     selected_ = 0;
 }
@@ -155,6 +157,7 @@ void DesfireCard::OnActivated() {
 void DesfireCard::OnDeactivated() {
     Iso14443_4Card::OnDeactivated();
     EndSession();
+    DiscardTransaction();
     continuation_ = nullptr;
     selected_ = 0;
 }
@@ -199,7 +202,8 @@ DesfireCard::Continuation DesfireCard::Collect(uint8_t code, Bytes command, size
 }
 
 Bytes DesfireCard::Reply(NativeAnswer answer) {
-    if (answer.status != df::status::kOk && answer.status != df::status::kAdditionalFrame) {
+    if (answer.status != df::status::kOk && answer.status != df::status::kAdditionalFrame &&
+        answer.status != df::status::kNoChanges) {
         // An error ends the authentication.
         EndSession();
     }
@@ -223,13 +227,19 @@ Bytes DesfireCard::Reply(NativeAnswer answer) {
 
 NativeAnswer DesfireCard::GetVersion(const Bytes& command) {
     if (command.size() != 1) return df::Status(df::status::kLengthError);
+    // Byte 5 of each version: the storage size, 2^(n/2) bytes.
+    Bytes hardware = kHardwareVersion;
+    Bytes software = kSoftwareVersion;
+    const uint8_t storage = capacity_ == 2048 ? 0x16 : capacity_ == 8192 ? 0x1A : 0x18;
+    hardware[5] = software[5] = storage;
     Bytes last = Uid();
     last.insert(last.end(), kProduction.begin(), kProduction.end());
-    return NativeAnswer{df::status::kOk, {kHardwareVersion, kSoftwareVersion, last}};
+    return NativeAnswer{df::status::kOk, {hardware, software, last}};
 }
 
 NativeAnswer DesfireCard::Authenticate(const Bytes& command) {
     EndSession();
+    DiscardTransaction();
     if (command.size() != 2) return df::Status(df::status::kLengthError);
     const uint8_t keyNumber = command[1];
     if (keyNumber >= Selected().keys.size()) return df::Status(df::status::kNoSuchKey);
@@ -295,6 +305,7 @@ NativeAnswer DesfireCard::SelectApplication(const Bytes& command) {
     if (command.size() != 4) return df::Status(df::status::kLengthError);
     const df::Aid aid = {command[1], command[2], command[3]};
     EndSession();
+    DiscardTransaction();
     for (size_t i = 0; i < applications_.size(); ++i) {
         if (applications_[i].aid == aid) {
             selected_ = i;
@@ -390,7 +401,7 @@ NativeAnswer DesfireCard::ChangeKey(const Bytes& command) {
 }
 
 Bytes DesfireCard::SaveImage() const {
-    const std::string text = df::FormatStateFile(df::CardImage{Uid(), applications_});
+    const std::string text = df::FormatStateFile(df::CardImage{Uid(), capacity_, applications_});
     return Bytes(text.begin(), text.end());
 }
 
@@ -406,6 +417,8 @@ bool DesfireCard::LoadImage(const Bytes& image, std::string* error) {
         return false;
     }
     applications_ = std::move(parsed->applications);
+    capacity_ = parsed->capacity;
+    DiscardTransaction();
     selected_ = 0;
     EndSession();
     continuation_ = nullptr;
