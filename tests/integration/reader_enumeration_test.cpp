@@ -148,7 +148,11 @@ TEST_F(UsbEnumerationTest, TwoMatchingReadersAreUsb0AndUsb1) {
     } cases[] = {{"USB_0", KESTREL_OK, 0x01},
                  {"USB_1", KESTREL_OK, 0x02},
                  {"USB_2", KESTREL_ERR_USB_DEVICE_NOT_FOUND, 0},
-                 {"USB_257", KESTREL_OK, 0x02}};  // the index is cut to 8 bits
+                 {"USB_257", KESTREL_OK, 0x02},  // the index is cut to 8 bits
+                 {"ABCD1", KESTREL_OK, 0x02},    // the prefix is skipped, not checked
+                 {"USB_", KESTREL_OK, 0x01},     // no index text: the first reader
+                 {"USB", KESTREL_OK, 0x01},
+                 {"USB_x", KESTREL_OK, 0x01}};
     for (const auto& c : cases) {
         EXPECT_EQ(ConnectReaderEx(session, INTERFACE_USB, c.name, kProduct, 0), c.result) << c.name;
         EXPECT_EQ(MarkOfConnectedReader(session), c.mark) << c.name;
