@@ -6,6 +6,7 @@
 #include "kestrel_sim/hex.h"
 #include "kestrel_sim/image_file.h"
 #include "kestrel_sim/mifare_classic.h"
+#include "kestrel_sim/typeb.h"
 #include "kestrel_sim/ultralight.h"
 
 namespace kestrel::sim {
@@ -101,6 +102,8 @@ const std::vector<CardProfile>& CardProfiles() {
         {"classic4k", 4, 0x0002, 0x18, classic::kBlocks4K * classic::kBlockSize},
         {"ultralight", 7, 0x0044, 0x00, ultralight::kPages * ultralight::kPageSize},
         {"desfire", 7, 0x0344, 0x20, 0, true},
+        // Type B: the 4 bytes are the PUPI; no ATQA or SAK.
+        {"typeb", 4, 0x0000, 0x00, 0},
     };
     return kProfiles;
 }
@@ -133,6 +136,7 @@ std::unique_ptr<Card> MakeCard(const CardProfile& profile, Bytes uid) {
         return std::make_unique<UltralightCard>(type, std::move(uid), profile.atqa, profile.sak);
     }
     if (type == "desfire") return std::make_unique<DesfireCard>(std::move(uid));
+    if (type == "typeb") return std::make_unique<TypeBCard>(std::move(uid));
     return std::make_unique<Card>(type, std::move(uid), profile.atqa, profile.sak);
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "kestrel_sim/iso14443_4.h"
+#include "kestrel_sim/typeb.h"
 
 namespace kestrel::sim {
 
@@ -66,6 +67,9 @@ Firmware::Firmware() {
                     [](Firmware& f, const Bytes& p) { return f.SetCardTimeOut(p); });
     // ExchangeBlock, RequestATS and ExchangeTimed carry ISO/IEC 14443-4 frames to the card.
     RegisterIso14443_4Commands(*this);
+    // Type B cards, and the reader's configuration and diagnostics.
+    RegisterTypeBCommands(*this);
+    RegisterReaderConfigCommands(*this);
 }
 
 void Firmware::RegisterCommand(uint8_t code, std::string name, Handler handler) {

@@ -122,6 +122,10 @@ std::optional<Transmission> VirtualReader::Serve(const Frame& request) {
     faults_ = Faults{};
     std::string notes;
     auto note = [&notes](const std::string& text) { notes += (notes.empty() ? "" : ", ") + text; };
+    // What the command changed on the reader's devices (LEDs, buzzer) goes to the log too.
+    if (const std::string changes = firmware_.config().TakeLogNote(); !changes.empty()) {
+        note(changes);
+    }
 
     const uint8_t sequence =
         faults.wrongSequence ? static_cast<uint8_t>(request.sequence + 1) : request.sequence;

@@ -8,6 +8,7 @@
 
 #include "kestrel_sim/card.h"
 #include "kestrel_sim/field.h"
+#include "kestrel_sim/reader_config.h"
 
 namespace kestrel::sim {
 
@@ -34,6 +35,9 @@ class Firmware {
 
     Field& field() { return field_; }
     const Field& field() const { return field_; }
+    // The reader's own state: registers, attributes, devices, memory, firmware version.
+    ReaderConfig& config() { return config_; }
+    const ReaderConfig& config() const { return config_; }
     // Last value of SetCardTimeOut (0x27); 0 until one arrives.
     uint32_t CardTimeOut() const { return cardTimeOut_; }
 
@@ -54,6 +58,7 @@ class Firmware {
 
     std::array<Entry, 256> table_;
     Field field_;
+    ReaderConfig config_;
     uint32_t cardTimeOut_ = 0;
 };
 
