@@ -18,6 +18,7 @@
 #include "kestrel_sim/hex.h"
 #include "kestrel_sim/image_file.h"
 #include "kestrel_sim/pty_server.h"
+#include "kestrel_sim/reader_config.h"
 #include "kestrel_sim/tcp_server.h"
 #include "kestrel_sim/virtual_reader.h"
 
@@ -28,9 +29,9 @@ using kestrel::sim::Bytes;
 const char kUsage[] =
     R"(Usage: kestrel-sim (--tcp HOST:PORT | --pty) [options]
 
-A virtual contactless reader (ISO/IEC 14443 Type A, 13.56 MHz) that speaks the reader's block
-frame protocol. Applications connect to it as to a network reader (--tcp) or a serial reader
-(--pty, through the printed /dev/pts path).
+A virtual contactless reader (ISO/IEC 14443 Type A and B, 13.56 MHz) that speaks the reader's
+block frame protocol. Applications connect to it as to a network reader (--tcp) or a serial
+reader (--pty, through the printed /dev/pts path).
 
 Transport (exactly one):
   --tcp HOST:PORT      listen on HOST:PORT; port 0 picks a free port. One client at a time;
@@ -46,6 +47,7 @@ Options:
                          ultralight  7-byte UID, ATQA 0044, SAK 00, 64-byte memory
                          desfire     7-byte UID, ATQA 0344, SAK 20, ISO 14443-4, DESFire
                                      native commands, keys and key settings
+                         typeb       ISO 14443 Type B card; UIDHEX is its 4-byte PUPI
                        Without a UID a random one of the right length is made (7-byte UIDs
                        start with the manufacturer byte 04).
                        FILE keeps the card's memory: a raw dump for the MIFARE types, a
@@ -54,8 +56,14 @@ Options:
                        TYPE::FILE to take the UID from the file), written back on save, on
                        remove and when the program stops.
   --seed N             seed for random UIDs (default: random).
+  --firmware TEXT      the firmware version text the reader reports (GetFWVersion);
+                       at most 1024 characters. Default "kestrel-sim 1.0".
+  --rfscan             the reader is of the derived type with RF scan: it knows the
+                       commands E0 (on), E1 (off) and E8 (state); others answer them as
+                       unknown commands.
   --log                print every frame in both directions to standard error, as hex with
-                       the command name and the answer's status.
+                       the command name and the answer's status (and LED, buzzer and RF scan
+                       changes in brackets).
   --no-stdin           do not read standard input; run until SIGINT or SIGTERM. For
                        scripts that start the program in the background.
   --help               print this text.
@@ -96,6 +104,9 @@ struct Options {
     bool log = false;
     bool noStdin = false;
     bool seeded = false;
+    bool firmwareGiven = false;
+    std::string firmware;
+    bool rfScan = false;
     uint32_t seed = 0;
     bool help = false;
 };
@@ -181,6 +192,19 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
             }
             options->seeded = true;
             options->seed = static_cast<uint32_t>(seed);
+        } else if (arg == "--firmware") {
+            if (!takeValue("a text")) return false;
+            if (value.size() > kestrel::sim::ReaderConfig::kMaxFirmwareText) {
+                *error = "--firmware takes at most " +
+                         std::to_string(kestrel::sim::ReaderConfig::kMaxFirmwareText) +
+                         " characters";
+                return false;
+            }
+            options->firmwareGiven = true;
+            options->firmware = value;
+        } else if (arg == "--rfscan") {
+            if (!noValue()) return false;
+            options->rfScan = true;
         } else if (arg == "--log") {
             if (!noValue()) return false;
             options->log = true;
@@ -373,6 +397,10 @@ int main(int argc, char** argv) {
 
     std::mt19937 random(options.seeded ? options.seed : std::random_device{}());
     kestrel::sim::VirtualReader reader;
+    reader.WithFirmware([&options](kestrel::sim::Firmware& firmware) {
+        if (options.firmwareGiven) firmware.config().SetFirmwareVersion(options.firmware);
+        firmware.config().SetRfScanSupported(options.rfScan);
+    });
     if (options.cards.empty()) options.cards.push_back("classic1k");
     for (const std::string& cardText : options.cards) {
         std::unique_ptr<kestrel::sim::Card> card =
