@@ -132,6 +132,9 @@ constexpr size_t kFileRangeLength = 2 + 2 * kSizeLength;
 
 }  // namespace
 
+// How many continuation frames without payload a write sends before it gives up.
+constexpr int kMaxEmptyContinuations = 8;
+
 Result WriteChunked(const DesfireCard& card, uint8_t command, uint8_t fileNo, int mode,
                     int32_t offset, uint32_t length, const uint8_t* data, const uint8_t* key) {
     if (Result r = CheckProtection(mode, key); r != KESTREL_OK) return r;
@@ -144,6 +147,9 @@ Result WriteChunked(const DesfireCard& card, uint8_t command, uint8_t fileNo, in
     size_t sent = std::min(payload.size(), kFirstFramePayload);
     std::copy(payload.begin(), payload.begin() + sent, frame + kWriteHeaderLength);
     size_t frameLength = kWriteHeaderLength + sent;
+    // A card that keeps asking for more after the payload is used up gets a few empty frames,
+    // not an endless conversation.
+    int emptyFrames = 0;
     for (;;) {
         uint8_t response[8];
         uint16_t responseLength = sizeof response;
@@ -156,6 +162,7 @@ Result WriteChunked(const DesfireCard& card, uint8_t command, uint8_t fileNo, in
         if (response[0] == kStatusOk) return KESTREL_OK;
         if (response[0] != kStatusAdditionalFrame) return CardStatusResult(response[0]);
         const size_t n = std::min(payload.size() - sent, kContinuationPayload);
+        if (n == 0 && ++emptyFrames > kMaxEmptyContinuations) return KESTREL_ERR_OPERATION_ABORTED;
         frame[0] = kCmdAdditionalFrame;
         std::copy(payload.begin() + sent, payload.begin() + sent + n, frame + 1);
         sent += n;

@@ -158,6 +158,9 @@ TEST_F(DesfireDataTest, WriteFrameAnswers) {
          KESTREL_ERR_WRONG_ANSWER_LENGTH,
          2},
         {"more frames asked for than data", {{0xAF}, {0xAF}, {0xAF}, {0x00}}, KESTREL_OK, 4},
+        // Two frames carry the data, eight empty ones follow, then the write gives up.
+        {"card that never stops asking", std::vector<Bytes>(10, Bytes{0xAF}),
+         KESTREL_ERR_OPERATION_ABORTED, 10},
     };
     for (const AnswerCase& c : cases) {
         for (const Bytes& a : c.answers) reader->Answer(a);
