@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/hid_device.h"
 #include "support/fake_hid_bus.h"
 #include "support/frames.h"
 
@@ -315,6 +316,17 @@ TEST_F(UsbHidInterfaceTest, UnpluggedReaderFailsAndIsFoundAgainByReopen) {
     ASSERT_EQ(usb.Write(&byte, 1, &count, 10), KESTREL_OK);
     EXPECT_EQ(bus->ReportsWritten(second).size(), 1u) << "the same reader under index 1";
     EXPECT_TRUE(bus->ReportsWritten(first).empty());
+}
+
+// The system's HID list is read without opening anything: a machine without HID devices has
+// an empty list, not a failure (which would make EnumReaders return 3001).
+TEST(SystemHidBackendTest, DeviceListIsAvailable) {
+    std::vector<platform::HidDeviceInfo> devices;
+    EXPECT_TRUE(platform::DefaultHidBackend()->Enumerate(&devices));
+    for (const platform::HidDeviceInfo& device : devices) EXPECT_FALSE(device.path.empty());
+    int error = 0;
+    EXPECT_EQ(platform::DefaultHidBackend()->Open("/nonexistent/hidraw", &error), nullptr);
+    EXPECT_NE(error, 0);
 }
 
 }  // namespace
