@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -128,6 +129,11 @@ TEST_F(UsbEnumerationTest, TwoMatchingReadersAreUsb0AndUsb1) {
     ASSERT_EQ(EnumReaders(kProduct, INTERFACE_USB, OnReader, ContextOf(seen)), KESTREL_OK);
     EXPECT_EQ(seen.names, (std::vector<std::string>{"USB_0", "USB_1"}));
     EXPECT_EQ(seen.context, ContextOf(seen));
+
+    Seen highBit;  // any non-zero byte means go on
+    highBit.goOn = 0x80;
+    ASSERT_EQ(EnumReaders(kProduct, INTERFACE_USB, OnReader, ContextOf(highBit)), KESTREL_OK);
+    EXPECT_EQ(highBit.names, seen.names);
 
     Seen stopped;
     stopped.stopAfter = 1;
@@ -256,7 +262,19 @@ TEST_F(SerialEnumerationTest, LinesThatOpenAreReportedInComOrder) {
 
 TEST_F(SerialEnumerationTest, EachNameLeadsBackToItsLine) {
     AddReader("ttyUSB2");
+    // Probing leaves the line's settings as it found them.
+    const int line = open((folder + "/ttyUSB2").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(line, 0);
+    termios before{};
+    ASSERT_EQ(tcgetattr(line, &before), 0);
     const std::vector<std::string> names = Enumerate();
+    termios after{};
+    ASSERT_EQ(tcgetattr(line, &after), 0);
+    close(line);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
     ASSERT_EQ(names, std::vector<std::string>{"COM35"});
     // The name's port is the table entry of the same device file.
     const std::string tablePath = comm::DevicePathForPort(comm::PortNumberFromName("COM35"));
