@@ -1,5 +1,6 @@
 // DESFire exchange, authentication and keys end to end against the virtual reader's DESFire
-// card, through the ISO/IEC 14443-4 block protocol.
+// card, through the ISO/IEC 14443-4 block protocol; over the in-process link and over a USB HID
+// reader on the fake HID bus.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -11,6 +12,8 @@
 #include "kestrel_sim/desfire.h"
 #include "kestrel_sim/in_process_link.h"
 #include "kestrel_sim/virtual_reader.h"
+#include "support/fake_hid_bus.h"
+#include "support/fake_hid_reader.h"
 #include "support/frames.h"
 #include "support/sim_comm_interface.h"
 
@@ -23,7 +26,16 @@ const Bytes kZeroKey(16, 0x00);
 const Bytes kNewKey = {0x10, 0x22, 0x34, 0x46, 0x58, 0x6A, 0x7C, 0x8E,
                        0x90, 0xA2, 0xB4, 0xC6, 0xD8, 0xEA, 0xFC, 0x0E};
 
-class DesfireCardTest : public ::testing::Test {
+enum class Transport { kInProcess, kUsb };
+
+std::string TransportName(const ::testing::TestParamInfo<Transport>& info) {
+    return info.param == Transport::kUsb ? "Usb" : "InProcess";
+}
+
+// Product id of the reader on the fake HID bus; also the reader type of the connection.
+constexpr uint16_t kUsbProduct = 0x0C01;
+
+class DesfireCardTest : public ::testing::TestWithParam<Transport> {
   protected:
     void SetUp() override {
         std::unique_ptr<sim::Card> card = sim::MakeCard(*sim::FindCardProfile("desfire"), kUid);
@@ -31,6 +43,12 @@ class DesfireCardTest : public ::testing::Test {
         ASSERT_NE(desfire, nullptr);
         ASSERT_TRUE(reader.AddCard(std::move(card)));
         session = CreateSession(0);
+        if (GetParam() == Transport::kUsb) {
+            hidBus->Plug(comm::UsbHidInterface::kReaderVendorId, kUsbProduct,
+                         testsupport::ServeVirtualReader(reader));
+            ASSERT_EQ(ConnectReaderEx(session, INTERFACE_USB, "USB_0", kUsbProduct, 0), KESTREL_OK);
+            return;
+        }
         ASSERT_EQ(
             api::ConnectWith(*session, std::make_unique<testsupport::SimCommInterface>(link), 0),
             KESTREL_OK);
@@ -49,11 +67,13 @@ class DesfireCardTest : public ::testing::Test {
 
     sim::VirtualReader reader;
     sim::InProcessLink link{reader};
+    std::shared_ptr<testsupport::FakeHidBus> hidBus = std::make_shared<testsupport::FakeHidBus>();
+    testsupport::ScopedHidBackend useHidBus{hidBus};
     sim::DesfireCard* desfire = nullptr;
     KestrelSession* session = nullptr;
 };
 
-TEST_F(DesfireCardTest, NothingBeforeInitData) {
+TEST_P(DesfireCardTest, NothingBeforeInitData) {
     uint8_t data[64];
     uint16_t length = sizeof data;
     const uint8_t getVersion = 0x60;
@@ -62,7 +82,7 @@ TEST_F(DesfireCardTest, NothingBeforeInitData) {
     EXPECT_EQ(DF_Ping(session), KESTREL_ERR_DF_NO_DESFIRE_SESSION);
 }
 
-TEST_F(DesfireCardTest, GetVersionOverContinuationFrames) {
+TEST_P(DesfireCardTest, GetVersionOverContinuationFrames) {
     ASSERT_EQ(DF_Connect(session), KESTREL_OK);
     uint8_t data[40];
     std::fill(std::begin(data), std::end(data), 0xCC);
@@ -77,7 +97,7 @@ TEST_F(DesfireCardTest, GetVersionOverContinuationFrames) {
     EXPECT_EQ(DF_Ping(session), KESTREL_OK);
 }
 
-TEST_F(DesfireCardTest, AuthenticateChangeTheMasterKeyAndAuthenticateAgain) {
+TEST_P(DesfireCardTest, AuthenticateChangeTheMasterKeyAndAuthenticateAgain) {
     ASSERT_EQ(DF_Connect(session), KESTREL_OK);
     int32_t r;
     const Bytes sessionKey = Authenticate(kZeroKey, &r);
@@ -105,7 +125,7 @@ TEST_F(DesfireCardTest, AuthenticateChangeTheMasterKeyAndAuthenticateAgain) {
     EXPECT_NE(version, 0xCC);
 }
 
-TEST_F(DesfireCardTest, CardStatusInTheFirstFrame) {
+TEST_P(DesfireCardTest, CardStatusInTheFirstFrame) {
     ASSERT_EQ(DF_Connect(session), KESTREL_OK);
     Bytes sessionKey(16, 0xCC);
     // Key 5 does not exist on the card level.
@@ -117,7 +137,7 @@ TEST_F(DesfireCardTest, CardStatusInTheFirstFrame) {
     EXPECT_EQ(version, 0xCC);
 }
 
-TEST_F(DesfireCardTest, AnswerOfTheWrongLength) {
+TEST_P(DesfireCardTest, AnswerOfTheWrongLength) {
     ASSERT_EQ(DF_Connect(session), KESTREL_OK);
     // The card answers GetKeySettings with three data bytes instead of two.
     desfire->RegisterNativeCommand(0x45, [](sim::DesfireCard&, const Bytes&) {
@@ -130,7 +150,7 @@ TEST_F(DesfireCardTest, AnswerOfTheWrongLength) {
     EXPECT_EQ(maxKeys, 0xCC);
 }
 
-TEST_F(DesfireCardTest, RawApduExchangeAndPresenceCheck) {
+TEST_P(DesfireCardTest, RawApduExchangeAndPresenceCheck) {
     // The ISO/IEC 14443-4 exports on their own: RATS, then a native command as an I-block.
     uint8_t ats[32];
     uint16_t atsLength = sizeof ats;
@@ -150,6 +170,9 @@ TEST_F(DesfireCardTest, RawApduExchangeAndPresenceCheck) {
     EXPECT_EQ(TCLPing(session, &blockNumber, 16, 500), KESTREL_OK);
     EXPECT_EQ(Reset14443_4(session, 16), KESTREL_OK);
 }
+
+INSTANTIATE_TEST_SUITE_P(Transports, DesfireCardTest,
+                         ::testing::Values(Transport::kInProcess, Transport::kUsb), TransportName);
 
 }  // namespace
 }  // namespace kestrel::test
