@@ -96,7 +96,7 @@ void Field::SetState(const Card& card, CardState state) {
 
 Card* Field::ActiveCard() const {
     for (const Slot& slot : slots_) {
-        if (slot.state == CardState::kActive) return slot.card.get();
+        if (slot.state == CardState::kActive && TakesPart(slot)) return slot.card.get();
     }
     return nullptr;
 }

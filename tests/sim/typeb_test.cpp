@@ -317,6 +317,18 @@ TEST_F(TypeBTest, TypeACardsAndTypeBCardsShareTheField) {
     EXPECT_EQ(reader_.StateOf({0x0A, 0x0B, 0x0C, 0x0D}), CardState::kActive);
 }
 
+TEST_F(TypeBTest, ActiveTypeBCardIsNotTheActiveCardOfTypeACommands) {
+    Add(kPupi1);
+    ASSERT_EQ(host_.Status(kReqB, {0x00, 0x00}), status::kOk);
+    ASSERT_EQ(host_.Status(typeb_command::kAttrib, AttribParams(kPupi1, 0x00)), status::kOk);
+    // An ISO/IEC 14443-4 block for the Type A card: there is none, and the Type B card is not
+    // disturbed by a frame of the other technology.
+    EXPECT_EQ(host_.Status(command::kExchangeBlock, {0x00, 0x01, 0x00, 0x02}), status::kNoCard);
+    EXPECT_EQ(host_.Status(0x19, {0x04}), status::kUnknownCommand);
+    EXPECT_EQ(State(kPupi1), CardState::kActive);
+    reader_.WithFirmware([](Firmware& f) { EXPECT_EQ(f.field().ActiveCard(), nullptr); });
+}
+
 struct BadCase {
     const char* name;
     uint8_t code;

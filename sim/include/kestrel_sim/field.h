@@ -46,7 +46,8 @@ class Field {
     // Forces a state, for models of other technologies and for tests. A card set to ready
     // starts at the first cascade level.
     void SetState(const Card& card, CardState state);
-    // The card in the active state, nullptr when none.
+    // The Type A card in the active state, nullptr when none. Cards of another technology
+    // (AnswersTypeA false) are never it: their commands come through their own table entries.
     Card* ActiveCard() const;
 
     // REQA (wakeUp false) or WUPA: the OR of the ATQAs that came back, nullopt when none.
