@@ -8,10 +8,6 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
-#ifdef __linux__
-#include <linux/capability.h>
-#include <sys/syscall.h>
-#endif
 
 #include <cerrno>
 #include <chrono>
@@ -20,6 +16,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/without_sys_admin.h"
 
 namespace kestrel::comm {
 namespace {
@@ -141,32 +139,7 @@ TEST(Rs232InterfaceTest, PortWithoutDeviceCannotBeOpened) {
     }
 }
 
-#ifdef __linux__
-// Root may open a tty that another descriptor holds exclusively (CAP_SYS_ADMIN). While alive,
-// this drops that capability from the calling thread, so the test sees what other programs see.
-class WithoutSysAdmin {
-  public:
-    WithoutSysAdmin() {
-        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-        if (syscall(SYS_capget, &header, saved_) != 0) return;
-        if ((saved_[0].effective & kBit) == 0) return;
-        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-        reduced[0].effective &= ~kBit;
-        restore_ = syscall(SYS_capset, &header, reduced) == 0;
-    }
-    ~WithoutSysAdmin() {
-        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-        if (restore_) syscall(SYS_capset, &header, saved_);
-    }
-
-  private:
-    static constexpr uint32_t kBit = 1u << CAP_SYS_ADMIN;
-    __user_cap_data_struct saved_[2] = {};
-    bool restore_ = false;
-};
-#else
-struct WithoutSysAdmin {};
-#endif
+using kestrel::testsupport::WithoutSysAdmin;
 
 // A pseudo-terminal: the interface opens the slave, the test plays the reader on the master.
 class Rs232PtyTest : public ::testing::Test {
