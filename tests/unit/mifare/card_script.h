@@ -67,6 +67,16 @@ inline Bytes BlockData(uint8_t block) {
     return Count(static_cast<uint8_t>(block * 16), 16);
 }
 
+// BlockData of `count` blocks from `first` on, one after the other.
+inline Bytes Blocks(int first, int count) {
+    Bytes all;
+    for (int b = first; b < first + count; ++b) {
+        const Bytes one = BlockData(static_cast<uint8_t>(b));
+        all.insert(all.end(), one.begin(), one.end());
+    }
+    return all;
+}
+
 // "code: params" in hex, one reader command.
 inline std::string Describe(uint8_t code, const Bytes& params) {
     std::string text;
@@ -118,6 +128,18 @@ class CardTest : public ::testing::Test {
     }
     void ExpectWrite(uint8_t block, const Bytes& data, uint8_t status = kStatusOk) {
         Expect(0x1A, Cat({{block}, data}), status);
+    }
+
+    // Reads, or writes, of BlockData for `count` blocks from `first` on.
+    void ExpectReads(int first, int count) {
+        for (int b = first; b < first + count; ++b) {
+            ExpectRead(static_cast<uint8_t>(b), BlockData(static_cast<uint8_t>(b)));
+        }
+    }
+    void ExpectWrites(int first, int count) {
+        for (int b = first; b < first + count; ++b) {
+            ExpectWrite(static_cast<uint8_t>(b), BlockData(static_cast<uint8_t>(b)));
+        }
     }
 
     // The reader commands sent so far, described as Expect describes them.

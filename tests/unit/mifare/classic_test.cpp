@@ -15,16 +15,6 @@ namespace {
 
 using ClassicTest = CardTest;
 
-// Sector data of `sector`'s blocks first..first+count-1, as BlockData gives them.
-Bytes SectorBytes(uint8_t first, int count) {
-    Bytes all;
-    for (int i = 0; i < count; ++i) {
-        const Bytes b = BlockData(static_cast<uint8_t>(first + i));
-        all.insert(all.end(), b.begin(), b.end());
-    }
-    return all;
-}
-
 TEST_F(ClassicTest, AuthKeyCmdSendsTheNineteenParameterBytes) {
     const uint8_t serial[4] = {0x11, 0x22, 0x33, 0x44};
     Expect(0x18, Cat({{0x60, 0x11, 0x22, 0x33, 0x44}, Bytes(12, 0x0F), {0x04}}));
@@ -65,86 +55,53 @@ TEST_F(ClassicTest, GetCardSendsTheCallersSerialAndStoresTheCards) {
 
 // One operation in its three styles: the plain form transfers only, Auth authenticates
 // with the caller's serial first, Single activates the card to learn it.
-TEST_F(ClassicTest, ReadSectorDataInThreeStyles) {
+TEST_F(ClassicTest, SectorDataInThreeStyles) {
     const uint8_t serial[4] = {0x11, 0x22, 0x33, 0x44};
+    const Bytes data = Blocks(144, 15);
     const struct {
         const char* name;
-        std::function<void()> script;
-        std::function<int32_t(uint8_t*)> call;
+        std::function<void(uint8_t)> script;  // before the transfers of the sector at a block
+        std::function<int32_t(uint8_t*)> read;
+        std::function<int32_t()> write;
     } styles[] = {
-        {"plain", [] {}, [&](uint8_t* b) { return MifC_ReadSectorData(session, b, 48, 3); }},
-        {"Auth", [&] { ExpectAuth(kTransportKey, 12); },
+        {"plain", [](uint8_t) {},
+         [&](uint8_t* b) { return MifC_ReadSectorData(session, b, 48, 3); },
+         [&] { return MifC_WriteSectorData(session, data.data(), 240, 33); }},
+        {"Auth", [&](uint8_t first) { ExpectAuth(kTransportKey, first); },
          [&](uint8_t* b) {
              return MifC_ReadSectorDataAuth(session, &kTransportKey, serial, b, 48, 3);
-         }},
-        {"Single",
-         [&] {
-             ExpectWakeUp();
-             ExpectAuth(kKeyB, 12);
          },
-         [&](uint8_t* b) { return MifC_ReadSectorDataSingle(session, &kKeyB, b, 48, 3); }},
-    };
-    for (const auto& style : styles) {
-        style.script();
-        for (uint8_t block : {12, 13, 14}) ExpectRead(block, BlockData(block));
-        Bytes buffer(50, kGuard);
-        EXPECT_EQ(style.call(buffer.data() + 1), KESTREL_OK) << style.name;
-        EXPECT_EQ(buffer, Cat({{kGuard}, SectorBytes(12, 3), {kGuard}})) << style.name;
-        CheckTraffic(style.name);
-    }
-}
-
-TEST_F(ClassicTest, WriteSectorDataInThreeStyles) {
-    const uint8_t serial[4] = {0x11, 0x22, 0x33, 0x44};
-    const Bytes data = SectorBytes(144, 15);
-    const struct {
-        const char* name;
-        std::function<void()> script;
-        std::function<int32_t()> call;
-    } styles[] = {
-        {"plain", [] {}, [&] { return MifC_WriteSectorData(session, data.data(), 240, 33); }},
-        {"Auth", [&] { ExpectAuth(kTransportKey, 144); },
          [&] {
              return MifC_WriteSectorDataAuth(session, &kTransportKey, serial, data.data(), 240, 33);
          }},
         {"Single",
-         [&] {
+         [&](uint8_t first) {
              ExpectWakeUp();
-             ExpectAuth(kTransportKey, 144);
+             ExpectAuth(kKeyB, first);
          },
-         [&] { return MifC_WriteSectorDataSingle(session, &kTransportKey, data.data(), 240, 33); }},
+         [&](uint8_t* b) { return MifC_ReadSectorDataSingle(session, &kKeyB, b, 48, 3); },
+         [&] { return MifC_WriteSectorDataSingle(session, &kKeyB, data.data(), 240, 33); }},
     };
     for (const auto& style : styles) {
-        style.script();
-        for (int block = 144; block <= 158; ++block) {
-            ExpectWrite(static_cast<uint8_t>(block), BlockData(static_cast<uint8_t>(block)));
-        }
-        EXPECT_EQ(style.call(), KESTREL_OK) << style.name;
+        style.script(12);
+        ExpectReads(12, 3);
+        Bytes buffer(50, kGuard);
+        EXPECT_EQ(style.read(buffer.data() + 1), KESTREL_OK) << style.name;
+        EXPECT_EQ(buffer, Cat({{kGuard}, Blocks(12, 3), {kGuard}})) << style.name;
+        style.script(144);
+        ExpectWrites(144, 15);
+        EXPECT_EQ(style.write(), KESTREL_OK) << style.name;
         CheckTraffic(style.name);
     }
 }
 
-TEST_F(ClassicTest, SectorDataReadsSixteenBlockSectors) {
-    for (int block = 144; block <= 158; ++block) {
-        ExpectRead(static_cast<uint8_t>(block), BlockData(static_cast<uint8_t>(block)));
-    }
-    Bytes buffer(242, kGuard);
-    EXPECT_EQ(MifC_ReadSectorData(session, buffer.data() + 1, 240, 33), KESTREL_OK);
-    EXPECT_EQ(buffer, Cat({{kGuard}, SectorBytes(144, 15), {kGuard}}));
-    CheckTraffic();
-}
-
-// Writes leave the manufacturer block alone: sector 0 gets blocks 1 and 2 only.
-TEST_F(ClassicTest, SectorDataWritesSkipBlockZero) {
-    const Bytes data = SectorBytes(0, 3);
-    ExpectWrite(1, BlockData(1));
-    ExpectWrite(2, BlockData(2));
-    EXPECT_EQ(MifC_WriteSectorData(session, data.data(), 48, 0), KESTREL_OK);
-    CheckTraffic();
-}
-
-TEST_F(ClassicTest, SectorDataStopsAtTheFirstFailure) {
-    const Bytes data = SectorBytes(8, 3);
+// Writes leave the manufacturer block alone: sector 0 gets blocks 1 and 2 only. A failure ends
+// the transfers.
+TEST_F(ClassicTest, SectorDataSkipsBlockZeroAndStopsAtTheFirstFailure) {
+    const Bytes zero = Blocks(0, 3);
+    ExpectWrites(1, 2);
+    EXPECT_EQ(MifC_WriteSectorData(session, zero.data(), 48, 0), KESTREL_OK);
+    const Bytes data = Blocks(8, 3);
     ExpectWrite(8, BlockData(8));
     ExpectWrite(9, BlockData(9), kStatusAuthFailed);
     EXPECT_EQ(MifC_WriteSectorData(session, data.data(), 48, 2), KESTREL_ERR_AUTH_NOT_ALLOWED);
@@ -171,7 +128,7 @@ TEST_F(ClassicTest, SizeChecks) {
     };
     for (const auto& c : cases) {
         if (c.expected == KESTREL_OK) {
-            for (uint8_t block : {12, 13, 14}) ExpectRead(block, BlockData(block));
+            ExpectReads(12, 3);
         }
         EXPECT_EQ(MifC_ReadSectorData(session, buffer.data(), c.size, c.sector), c.expected)
             << c.size;
@@ -273,7 +230,7 @@ TEST_F(ClassicTest, BlockRuns) {
     ExpectRead(6, BlockData(6));
     EXPECT_EQ(ReadBlocksFromSector(session, &kTransportKey, serial, 1, 1, 2, buffer.data() + 1),
               KESTREL_OK);
-    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 33), Cat({{kGuard}, SectorBytes(5, 2)}));
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 33), Cat({{kGuard}, Blocks(5, 2)}));
     EXPECT_EQ(buffer[33], kGuard);
     CheckTraffic("run");
     // Count 0: the authentication only.
@@ -286,9 +243,9 @@ TEST_F(ClassicTest, BlockRuns) {
               KESTREL_OK);
     CheckTraffic("empty runs");
     // Runs go past the sector and through the trailer; writes do not skip block 0.
-    const Bytes data = SectorBytes(0, 4);
+    const Bytes data = Blocks(0, 4);
     ExpectAuth(kTransportKey, 0);
-    for (uint8_t block : {0, 1, 2, 3}) ExpectWrite(block, BlockData(block));
+    ExpectWrites(0, 4);
     EXPECT_EQ(WriteBlocksFromSector(session, &kTransportKey, serial, 0, 0, 4, data.data()),
               KESTREL_OK);
     ExpectAuth(kTransportKey, 4);
@@ -303,21 +260,19 @@ TEST_F(ClassicTest, BlockRuns) {
 // image's last 16 bytes.
 TEST_F(ClassicTest, WholeSectorWriters) {
     const uint8_t serial[4] = {0x11, 0x22, 0x33, 0x44};
-    const Bytes image = SectorBytes(176, 16);
-    for (int block = 176; block <= 190; ++block) {
-        ExpectWrite(static_cast<uint8_t>(block), BlockData(static_cast<uint8_t>(block)));
-    }
+    const Bytes image = Blocks(176, 16);
+    ExpectWrites(176, 15);
     ExpectWrite(191, BlockData(191));
     EXPECT_EQ(MifC_WriteSector2(session, 35, image.data(), 256), KESTREL_OK);
     CheckTraffic("raw, 16-block sector");
 
-    const Bytes small = SectorBytes(20, 4);
+    const Bytes small = Blocks(20, 4);
     ExpectWakeUp();
     ExpectAuth(kTransportKey, 20);
-    for (uint8_t block : {20, 21, 22, 23}) ExpectWrite(block, BlockData(block));
+    ExpectWrites(20, 4);
     EXPECT_EQ(MifC_WriteSectorSingle2(session, 5, small.data(), 64, &kTransportKey), KESTREL_OK);
     ExpectAuth(kKeyB, 20);
-    for (uint8_t block : {20, 21, 22, 23}) ExpectWrite(block, BlockData(block));
+    ExpectWrites(20, 4);
     EXPECT_EQ(MifC_WriteSectorAuth2(session, &kKeyB, serial, 5, small.data(), 64), KESTREL_OK);
     CheckTraffic("raw, Single and Auth");
 
@@ -326,20 +281,20 @@ TEST_F(ClassicTest, WholeSectorWriters) {
     const Bytes trailer = Cat({Bytes(kKeyB.key, kKeyB.key + 6),
                                {1, 2, 3, 4},
                                Bytes(kTransportKey.key, kTransportKey.key + 6)});
-    const Bytes data = SectorBytes(20, 3);
-    for (uint8_t block : {20, 21, 22}) ExpectWrite(block, BlockData(block));
+    const Bytes data = Blocks(20, 3);
+    ExpectWrites(20, 3);
     ExpectWrite(23, trailer);
     EXPECT_EQ(MifC_WriteSector(session, 5, data.data(), 48, access, &kKeyB, &kTransportKey),
               KESTREL_OK);
     ExpectAuth(kTransportKey, 20);
-    for (uint8_t block : {20, 21, 22}) ExpectWrite(block, BlockData(block));
+    ExpectWrites(20, 3);
     ExpectWrite(23, trailer);
     EXPECT_EQ(MifC_WriteSectorAuth(session, &kTransportKey, serial, 5, data.data(), 48, access,
                                    &kKeyB, &kTransportKey),
               KESTREL_OK);
     ExpectWakeUp();
     ExpectAuth(kZeroKey, 20);
-    for (uint8_t block : {20, 21, 22}) ExpectWrite(block, BlockData(block));
+    ExpectWrites(20, 3);
     ExpectWrite(23, trailer);
     EXPECT_EQ(MifC_WriteSectorSingle(session, 5, data.data(), 48, access, &kZeroKey, &kKeyB,
                                      &kTransportKey),
@@ -353,7 +308,7 @@ TEST_F(ClassicTest, WholeSectorWriters) {
 }
 
 TEST_F(ClassicTest, WholeSectorStopsBeforeTheTrailerOnFailure) {
-    const Bytes data = SectorBytes(20, 3);
+    const Bytes data = Blocks(20, 3);
     const uint8_t access[4] = {};
     ExpectWrite(20, BlockData(20));
     ExpectWrite(21, BlockData(21), kStatusNoCard);
@@ -535,29 +490,12 @@ TEST_F(ClassicTest, NullArgumentsSendNothing) {
 
 // Value blocks.
 
-struct ValueImageCase {
-    int32_t value;
-    uint8_t block;
-    Bytes image;
-};
-
 TEST_F(ClassicTest, CreateValueWritesTheValueFormat) {
-    const ValueImageCase cases[] = {
-        {1, 5, {0x01, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF, 0x01, 0, 0, 0, 0x05, 0xFA, 0x05, 0xFA}},
-        {-1,
-         4,
-         {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0x04, 0xFB, 0x04, 0xFB}},
-        {100, 0, {0x64, 0, 0, 0, 0x9B, 0xFF, 0xFF, 0xFF, 0x64, 0, 0, 0, 0x00, 0xFF, 0x00, 0xFF}},
-        {INT32_MIN,
-         200,
-         {0, 0, 0, 0x80, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0x80, 0xC8, 0x37, 0xC8, 0x37}},
-    };
-    for (const auto& c : cases) {
-        ExpectWakeUp();
-        ExpectAuth(kKeyB, c.block);
-        ExpectWrite(c.block, c.image);
-        EXPECT_EQ(MifC_CreateValue(session, c.value, c.block, &kKeyB), KESTREL_OK);
-    }
+    ExpectWakeUp();
+    ExpectAuth(kKeyB, 200);
+    ExpectWrite(200,
+                {0, 0, 0, 0x80, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0x80, 0xC8, 0x37, 0xC8, 0x37});
+    EXPECT_EQ(MifC_CreateValue(session, INT32_MIN, 200, &kKeyB), KESTREL_OK);
     CheckTraffic();
 }
 
@@ -638,34 +576,6 @@ TEST(ValueBlock, ImagesDecodeBack) {
             EXPECT_EQ(decoded, value);
         }
     }
-}
-
-TEST(ClassicExports, SessionChecks) {
-    static uint8_t buffer[256];
-    static const uint8_t serial[4] = {};
-    static const uint8_t access[4] = {};
-    static MifareKey key = kTransportKey;
-    ExpectSessionChecks({
-        {"MifC_GetCard", [](KestrelSession* s) { return MifC_GetCard(s, buffer); }},
-        {"MifC_AuthSector", [](KestrelSession* s) { return MifC_AuthSector(s, &key, serial, 1); }},
-        {"MifC_AuthSectorSingle",
-         [](KestrelSession* s) { return MifC_AuthSectorSingle(s, &key, 1); }},
-        {"MifC_ReadSectorDataAuth",
-         [](KestrelSession* s) { return MifC_ReadSectorDataAuth(s, &key, serial, buffer, 48, 1); }},
-        {"MifC_WriteSectorAuth2",
-         [](KestrelSession* s) { return MifC_WriteSectorAuth2(s, &key, serial, 1, buffer, 64); }},
-        {"MifC_WriteSectorTrailerAuth",
-         [](KestrelSession* s) {
-             return MifC_WriteSectorTrailerAuth(s, 1, &key, serial, access, &key, &key);
-         }},
-        {"MifC_GetSectorTrailer2",
-         [](KestrelSession* s) { return MifC_GetSectorTrailer2(s, 1, nullptr, nullptr, nullptr); }},
-        {"MifC_ProcessValue", [](KestrelSession* s) { return MifC_ProcessValue(s, 0xC1, 4, 1); }},
-        {"MifC_FormatValueSector",
-         [](KestrelSession* s) { return MifC_FormatValueSector(s, 40, &key, &key, &key); }},
-        {"WriteBlocksFromSector",
-         [](KestrelSession* s) { return WriteBlocksFromSector(s, &key, serial, 1, 0, 1, buffer); }},
-    });
 }
 
 }  // namespace

@@ -23,12 +23,7 @@ struct CodeKeyCase {
 
 TEST(CodeKey, KnownKeys) {
     const CodeKeyCase cases[] = {
-        {{0xA0, 0xA0, 0xA0, 0xA0, 0xA0, 0xA0},
-         {0x5A, 0xF0, 0x5A, 0xF0, 0x5A, 0xF0, 0x5A, 0xF0, 0x5A, 0xF0, 0x5A, 0xF0}},
         {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, Bytes(12, 0x0F)},
-        {{0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, Bytes(12, 0xF0)},
-        {{0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5},
-         {0x5A, 0xF0, 0x5A, 0xE1, 0x5A, 0xD2, 0x5A, 0xC3, 0x5A, 0xB4, 0x5A, 0xA5}},
         {{0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC},
          {0xE1, 0xD2, 0xC3, 0xB4, 0xA5, 0x96, 0x87, 0x78, 0x69, 0x5A, 0x4B, 0x3C}},
     };
@@ -50,7 +45,7 @@ TEST(CodeKey, KnownKeys) {
 }
 
 // Every coded byte carries its nibble low and the nibble's complement high.
-TEST(CodeKey, EveryByteValue) {
+TEST(CodeKey, EveryByteValueAndNulls) {
     test::ScriptedComm comm;
     link::BlockFramingProtocol link(comm);
     Reader reader(link);
@@ -63,20 +58,34 @@ TEST(CodeKey, EveryByteValue) {
         EXPECT_EQ((coded[0] >> 4) ^ (coded[0] & 0x0F), 0x0F) << value;
         EXPECT_EQ((coded[1] >> 4) ^ (coded[1] & 0x0F), 0x0F) << value;
     }
-}
-
-TEST(CodeKey, NullPointers) {
-    test::ScriptedComm comm;
-    link::BlockFramingProtocol link(comm);
-    Reader reader(link);
     uint8_t key[6] = {};
     uint8_t coded[12];
     EXPECT_EQ(reader.CodeKey(nullptr, coded), KESTREL_ERR_WRONG_PARAMETER);
     EXPECT_EQ(reader.CodeKey(key, nullptr), KESTREL_ERR_WRONG_PARAMETER);
 }
 
+struct ReadCase {
+    const char* name;
+    uint8_t status;
+    Bytes answer;
+    Result expected;
+    size_t copied;  // bytes of the answer that reach the caller
+};
+
 class MifareSlotTest : public ::testing::Test {
   protected:
+    // Each answer in turn, read into a buffer with a guard byte on each side.
+    template <size_t N>
+    void CheckReads(const ReadCase (&cases)[N], const std::function<Result(uint8_t*)>& read) {
+        for (const auto& c : cases) {
+            Bytes out(18, kGuard);
+            AnswerNext(c.status, c.answer);
+            EXPECT_EQ(read(out.data() + 1), c.expected) << c.name;
+            Bytes want(18, kGuard);
+            std::copy(c.answer.begin(), c.answer.begin() + c.copied, want.begin() + 1);
+            EXPECT_EQ(out, want) << c.name;
+        }
+    }
     void AnswerNext(uint8_t status, const Bytes& data = {}) {
         comm.Answer(Frame(sequence_++, status, data));
     }
@@ -100,118 +109,46 @@ Bytes Count(uint8_t from, size_t n) {
     return b;
 }
 
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
-
+// The card tests pin the requests the card functions send; these slots only the reader uses.
 TEST_F(MifareSlotTest, RequestLayouts) {
     const uint8_t serial[4] = {0x11, 0x22, 0x33, 0x44};
-    const Bytes coded = Count(0x80, 12);
-    const Bytes block = Count(0x40, 16);
-    const uint8_t value[4] = {0x01, 0x00, 0x00, 0x00};
     const uint8_t six[6] = {0xB0, 0xB1, 0xB2, 0xB3, 0xB4, 0xB5};
     const uint8_t four[4] = {0xC0, 0xC1, 0xC2, 0xC3};
-    uint8_t out[16];
     const struct {
-        const char* name;
         std::function<Result()> call;
         uint8_t code;
         Bytes params;
-        Bytes answer;
     } cases[] = {
-        {"Authenticate",
-         [&] { return reader.Authenticate(0x60, serial, coded.data(), 4); },
-         0x18,
-         Cat({{0x60, 0x11, 0x22, 0x33, 0x44}, coded, {0x04}}),
-         {}},
-        {"Authenticate key B",
-         [&] { return reader.Authenticate(0x61, serial, coded.data(), 0xFF); },
-         0x18,
-         Cat({{0x61, 0x11, 0x22, 0x33, 0x44}, coded, {0xFF}}),
-         {}},
-        {"MifareRead", [&] { return reader.MifareRead(0, out); }, 0x19, {0x00}, block},
-        {"MifareWrite",
-         [&] { return reader.MifareWrite(5, block.data()); },
-         0x1A,
-         Cat({{0x05}, block}),
-         {}},
-        {"ValueOperation",
-         [&] { return reader.ValueOperation(0xC1, 5, value, 5); },
+        // The transfer block is its own argument, not the operand block.
+        {[&] { return reader.ValueOperation(0xC0, 8, four, 9); },
          0x1B,
-         {0xC1, 0x05, 0x01, 0x00, 0x00, 0x00, 0x05},
-         {}},
-        {"ValueOperation other transfer block",
-         [&] { return reader.ValueOperation(0xC0, 8, four, 9); },
-         0x1B,
-         {0xC0, 0x08, 0xC0, 0xC1, 0xC2, 0xC3, 0x09},
-         {}},
-        {"PcdCommand14", [&] { return reader.PcdCommand14(1, 2, 3); }, 0x14, {1, 2, 3}, {}},
-        {"PcdCommand15",
-         [&] { return reader.PcdCommand15(9, serial, 7, 8); },
+         {0xC0, 0x08, 0xC0, 0xC1, 0xC2, 0xC3, 0x09}},
+        {[&] { return reader.PcdCommand14(1, 2, 3); }, 0x14, {1, 2, 3}},
+        {[&] { return reader.PcdCommand15(9, serial, 7, 8); },
          0x15,
-         {9, 0x11, 0x22, 0x33, 0x44, 7, 8},
-         {}},
-        {"PcdCommand17",
-         [&] { return reader.PcdCommand17(0xA, 0xB, six); },
+         {9, 0x11, 0x22, 0x33, 0x44, 7, 8}},
+        {[&] { return reader.PcdCommand17(0xA, 0xB, six); },
          0x17,
-         {0xA, 0xB, 0xB0, 0xB1, 0xB2, 0xB3, 0xB4, 0xB5},
-         {}},
-        {"PcdCommand1C",
-         [&] { return reader.PcdCommand1C(0xA, 0xB, four); },
+         {0xA, 0xB, 0xB0, 0xB1, 0xB2, 0xB3, 0xB4, 0xB5}},
+        {[&] { return reader.PcdCommand1C(0xA, 0xB, four); },
          0x1C,
-         {0xA, 0xB, 0xC0, 0xC1, 0xC2, 0xC3},
-         {}},
-        {"ReadData",
-         [&] { return reader.ReadData(0x30, 4, 16, out); },
-         0x28,
-         {0x30, 0x04, 0x10},
-         block},
-        {"WritePage",
-         [&] { return reader.WritePage(5, four); },
-         0x1E,
-         {0x05, 0xC0, 0xC1, 0xC2, 0xC3},
-         {}},
-        {"WriteData",
-         [&] { return reader.WriteData(0xA0, 5, 16, block.data()); },
-         0x1F,
-         Cat({{0xA0, 0x05, 0x10}, block}),
-         {}},
-        {"WriteData without data",
-         [&] { return reader.WriteData(0xA0, 5, 0, nullptr); },
-         0x1F,
-         {0xA0, 0x05, 0x00},
-         {}},
+         {0xA, 0xB, 0xC0, 0xC1, 0xC2, 0xC3}},
+        {[&] { return reader.WriteData(0xA0, 5, 0, nullptr); }, 0x1F, {0xA0, 0x05, 0x00}},
     };
     for (const auto& c : cases) {
-        AnswerNext(0x00, c.answer);
-        EXPECT_EQ(c.call(), KESTREL_OK) << c.name;
-        EXPECT_EQ(LastCode(), c.code) << c.name;
-        EXPECT_EQ(LastParams(), c.params) << c.name;
+        AnswerNext(0x00);
+        EXPECT_EQ(c.call(), KESTREL_OK) << int(c.code);
+        EXPECT_EQ(LastCode(), c.code);
+        EXPECT_EQ(LastParams(), c.params) << int(c.code);
     }
     EXPECT_TRUE(comm.Done());
 }
 
-// A refused authentication comes back as the status the reader reported.
-TEST_F(MifareSlotTest, StatusIsPassedThrough) {
-    const uint8_t serial[4] = {};
-    const uint8_t coded[12] = {};
-    AnswerNext(0xFC);
-    EXPECT_EQ(reader.Authenticate(0x60, serial, coded, 4), KESTREL_ERR_AUTH_NOT_ALLOWED);
-    AnswerNext(0xFF);
-    EXPECT_EQ(reader.MifareWrite(4, Bytes(16).data()), KESTREL_ERR_NO_CARD);
-    comm.Answer({});  // silent reader
-    EXPECT_EQ(reader.ValueOperation(0xC1, 4, coded, 4), KESTREL_ERR_RS232_READ);
+// A silent reader is a read failure of the link, whatever the command.
+TEST_F(MifareSlotTest, SilentReader) {
+    comm.Answer({});
+    EXPECT_EQ(reader.ValueOperation(0xC1, 4, Bytes(4).data(), 4), KESTREL_ERR_RS232_READ);
 }
-
-struct ReadCase {
-    const char* name;
-    uint8_t status;
-    Bytes answer;
-    Result expected;
-    size_t copied;  // bytes of the answer that reach the caller
-};
 
 TEST_F(MifareSlotTest, MifareReadCopiesSixteenBytesOrNothing) {
     const ReadCase cases[] = {
@@ -222,14 +159,7 @@ TEST_F(MifareSlotTest, MifareReadCopiesSixteenBytesOrNothing) {
         {"no card, no data", 0xFF, {}, KESTREL_ERR_NO_CARD, 0},
         {"error status, 3 bytes", 0xFC, Count(1, 3), KESTREL_ERR_AUTH_NOT_ALLOWED, 0},
     };
-    for (const auto& c : cases) {
-        Bytes out(18, kGuard);
-        AnswerNext(c.status, c.answer);
-        EXPECT_EQ(reader.MifareRead(4, out.data() + 1), c.expected) << c.name;
-        Bytes want(18, kGuard);
-        std::copy(c.answer.begin(), c.answer.begin() + c.copied, want.begin() + 1);
-        EXPECT_EQ(out, want) << c.name;
-    }
+    CheckReads(cases, [&](uint8_t* out) { return reader.MifareRead(4, out); });
 }
 
 TEST_F(MifareSlotTest, ReadDataRefusesLongerAnswers) {
@@ -241,14 +171,7 @@ TEST_F(MifareSlotTest, ReadDataRefusesLongerAnswers) {
         {"nothing, no card", 0xFF, {}, KESTREL_ERR_NO_CARD, 0},
         {"16 of 16, error status", 0xF8, Count(1, 16), KESTREL_ERR_WRONG_CARD, 16},
     };
-    for (const auto& c : cases) {
-        Bytes out(18, kGuard);
-        AnswerNext(c.status, c.answer);
-        EXPECT_EQ(reader.ReadData(0x30, 4, 16, out.data() + 1), c.expected) << c.name;
-        Bytes want(18, kGuard);
-        std::copy(c.answer.begin(), c.answer.begin() + c.copied, want.begin() + 1);
-        EXPECT_EQ(out, want) << c.name;
-    }
+    CheckReads(cases, [&](uint8_t* out) { return reader.ReadData(0x30, 4, 16, out); });
 }
 
 TEST_F(MifareSlotTest, NullArgumentsAreRefusedWithoutTraffic) {
