@@ -14,13 +14,20 @@
 #include "api/session.h"
 #include "unit/desfire/card_cipher.h"
 #include "unit/desfire/native_card.h"
+#include "unit/mifare/card_script.h"
 
 namespace kestrel::test {
 
 constexpr uint8_t kDfGuard = 0xCC;
 
-// A connected session with a DESFire context, frame size 64.
-class DesfireSessionTest : public ::testing::Test {
+// A SessionCall named after its own text, `s` being the session.
+#define DF_CALL(...)                                                  \
+    SessionCall {                                                     \
+#__VA_ARGS__, [=](KestrelSession * s) { return __VA_ARGS__; } \
+    }
+
+// A session whose reader is the played card of native_card.h, without a DESFire context.
+class NativeSessionTest : public ::testing::Test {
   protected:
     void SetUp() override {
         session = CreateSession(0);
@@ -28,13 +35,31 @@ class DesfireSessionTest : public ::testing::Test {
         auto fake = std::make_unique<NativeCardReader>(*session->linkProtocol);
         reader = fake.get();
         session->reader = std::move(fake);
-        ASSERT_EQ(DF_InitData(session), KESTREL_OK);
-        ASSERT_EQ(DF_SetFrameSize(session, 64), KESTREL_OK);
     }
     void TearDown() override { ReleaseSession(session, 0); }
 
+    // Each call is refused without a session, a reader or a DESFire context, sending nothing.
+    void ExpectContextChecks(const std::vector<SessionCall>& calls) {
+        ExpectSessionChecks(calls);
+        for (const SessionCall& c : calls) {
+            EXPECT_EQ(c.call(session), KESTREL_ERR_DF_NO_DESFIRE_SESSION) << c.name;
+        }
+        EXPECT_TRUE(reader->exchanges.empty());
+        EXPECT_TRUE(reader->calls.empty());
+    }
+
     KestrelSession* session = nullptr;
     NativeCardReader* reader = nullptr;
+};
+
+// A connected session with a DESFire context, frame size 64.
+class DesfireSessionTest : public NativeSessionTest {
+  protected:
+    void SetUp() override {
+        NativeSessionTest::SetUp();
+        ASSERT_EQ(DF_InitData(session), KESTREL_OK);
+        ASSERT_EQ(DF_SetFrameSize(session, 64), KESTREL_OK);
+    }
 };
 
 // The card's MAC of data: zero padding to a multiple of 8 after at least one zero byte, CBC

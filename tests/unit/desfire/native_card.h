@@ -106,13 +106,6 @@ class NativeCardReader : public reader::Reader {
         return pingResult;
     }
 
-    // The native commands sent, in order.
-    std::vector<Bytes> Commands() const {
-        std::vector<Bytes> commands;
-        for (const Exchange& e : exchanges) commands.push_back(e.command);
-        return commands;
-    }
-
     Card card;
     std::vector<Exchange> exchanges;
     std::vector<std::string> calls;  // the other slots
@@ -155,6 +148,23 @@ inline Bytes Concat(std::initializer_list<Bytes> parts) {
     Bytes all;
     for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
     return all;
+}
+
+// Bytes from hex text such as "0A 1B".
+inline Bytes Hex(const std::string& text) {
+    Bytes out;
+    for (size_t i = 0; i + 1 < text.size(); i += text[i] == ' ' ? 1 : 2) {
+        if (text[i] != ' ')
+            out.push_back(static_cast<uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
+    }
+    return out;
+}
+
+// `value` on n bytes, low byte first.
+inline Bytes Le(uint32_t value, size_t n) {
+    Bytes out(n);
+    for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+    return out;
 }
 
 // n bytes counting up from `from`.
