@@ -381,15 +381,13 @@ TEST_F(DesfireAuthTest, GetKeySettingsWantsExactlyTwoBytes) {
     }
 }
 
-struct VersionCase {
-    const char* name;
-    Bytes response;
-    Result expected;
-    uint8_t version;  // kGuard: left unwritten
-};
-
 TEST_F(DesfireAuthTest, GetKeyVersionTakesOneByteUnchecked) {
-    const VersionCase cases[] = {
+    struct {
+        const char* name;
+        Bytes response;
+        Result expected;
+        uint8_t version;  // kGuard: left unwritten
+    } const cases[] = {
         {"one byte", {0x00, 0x05}, KESTREL_OK, 0x05},
         {"two bytes: not copied, no error", {0x00, 0x05, 0x06}, KESTREL_OK, kGuard},
         {"no byte", {0x00}, KESTREL_OK, kGuard},
