@@ -158,7 +158,7 @@ TEST_F(DesfireCardTest, FramesTheCardDoesNotTake) {
     const std::vector<std::pair<Bytes, Bytes>> cases = {
         {{}, St(df::status::kLengthError)},
         {Bytes(61, 0x45), St(df::status::kLengthError)},  // beyond a native frame
-        {{0x6A}, St(df::status::kIllegalCommand)},        // not (yet) a command of the card
+        {{0x1A}, St(df::status::kIllegalCommand)},        // not a command of this card
         {{0xAF}, St(df::status::kIllegalCommand)},
         {{0x45, 0x00}, St(df::status::kLengthError)},
         {{0x64}, St(df::status::kLengthError)},

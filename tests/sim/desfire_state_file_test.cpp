@@ -152,8 +152,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadFileCase{"empty", "", "end of file: not a DESFire state file"},
         BadFileCase{"a_dump", std::string(1024, '\xFF'), "line 1: not a DESFire state file"},
-        BadFileCase{"newer_version", "kestrel-sim desfire state 2\n",
-                    "line 1: state file version 2 is not known"},
+        BadFileCase{"newer_version", "kestrel-sim desfire state 3\n",
+                    "line 1: state file version 3 is not known"},
         BadFileCase{"no_uid", "kestrel-sim desfire state 1\n", "end of file: no uid"},
         BadFileCase{"short_uid", "kestrel-sim desfire state 1\nuid 041020\n",
                     "line 2: uid needs 7 bytes"},
@@ -191,8 +191,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "line 3: settings need one byte"},
         BadFileCase{"bad_application_line", kHead + "application 000000 keys 1\n",
                     "line 3: application needs"},
-        BadFileCase{"unknown_item", kHead + kLevel + "file 01 std 32\n",
-                    "line 5: unknown item 'file'"}),
+        BadFileCase{"unknown_item", kHead + kLevel + "folder 01 std 32\n",
+                    "line 5: unknown item 'folder'"},
+        BadFileCase{"file_in_version_1", kHead + kLevel + "file 01 std 32\n",
+                    "line 5: 'file' needs state file version 2"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DesfireStateFileTest, CardTextWithAFile) {
