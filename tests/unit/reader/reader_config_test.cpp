@@ -14,96 +14,39 @@ namespace {
 
 using ReaderConfigTest = ScriptedReaderTest;
 
+// Commands whose answer tests below do not already show the request bytes.
 TEST_F(ReaderConfigTest, RequestLayouts) {
-    uint8_t a[5];
-    uint8_t buffer[8] = {};
     const uint8_t data[4] = {0xD0, 0xD1, 0xD2, 0xD3};
-    uint8_t echo[3] = {0xE0, 0xE1, 0xE2};
-    uint16_t echoLength = 3;
-    char text[8];
-    uint8_t textLength = 8;
-    uint8_t value = 0;
-    uint32_t baud = 0;
+    reader::Reader& r = *reader;
     const struct {
-        const char* name;
-        std::function<Result()> call;
         uint8_t code;
         Bytes params;
-        Bytes answer;
+        std::function<Result()> call;
     } cases[] = {
-        {"PcdCommand66", [&] { return reader->PcdCommand66(); }, 0x66, {}, {}},
-        {"PcdCommand10", [&] { return reader->PcdCommand10(); }, 0x10, {}, {}},
-        {"SetDefaultAttrib", [&] { return reader->SetDefaultAttrib(); }, 0x45, {}, {}},
-        {"SetAttrib", [&] { return reader->SetAttrib(0x12, 0x34); }, 0x46, {0x12, 0x34}, {}},
-        {"GetAttrib",
-         [&] { return reader->GetAttrib(&a[0], &a[1], &a[2], &a[3], &a[4]); },
-         0x47,
-         {},
-         {1, 2, 3, 4, 5}},
-        {"ReadMemory",
-         [&] { return reader->ReadMemory(0x1234, 4, buffer); },
-         0x23,
-         {0x34, 0x12, 0x04},
-         {}},
-        {"WriteMemory",
-         [&] { return reader->WriteMemory(0x0102, 3, data); },
-         0x24,
+        {0x66, {}, [&] { return r.PcdCommand66(); }},
+        {0x10, {}, [&] { return r.PcdCommand10(); }},
+        {0x45, {}, [&] { return r.SetDefaultAttrib(); }},
+        {0x46, {0x12, 0x34}, [&] { return r.SetAttrib(0x12, 0x34); }},
+        {0x24,
          {0x02, 0x01, 0x03, 0xD0, 0xD1, 0xD2},
-         {}},
-        {"GetFWVersion",
-         [&] { return reader->GetFWVersion(text, &textLength); },
-         0x63,
-         {},
-         {0x00, 0x00}},
-        {"PcdCommand62", [&] { return reader->PcdCommand62(); }, 0x62, {}, {}},
-        {"WriteReg", [&] { return reader->WriteReg(0x05, 0x7F); }, 0x01, {0x05, 0x7F}, {}},
-        {"ReadReg", [&] { return reader->ReadReg(0x05, &value); }, 0x02, {0x05}, {0x42}},
-        {"PcdCommand98 uses the low byte of the length",
-         [&] { return reader->PcdCommand98(0xAA, 0x103, data); },
-         0x98,
-         {0xAA, 0xD0, 0xD1, 0xD2},
-         {}},
-        {"SetIODevState",
-         [&] { return reader->SetIODevState(0x02, 0x01); },
-         0xE6,
-         {0x02, 0x01},
-         {}},
-        {"LoadConfig", [&] { return reader->LoadConfig(0x0201); }, 0xED, {0x01, 0x02}, {}},
-        {"SetCardType", [&] { return reader->SetCardType(0x0B); }, 0xEA, {0x0B}, {}},
-        {"DirectCommand",
-         [&] { return reader->DirectCommand(0x5A, data, 2, nullptr, nullptr); },
-         0x5A,
-         {0xD0, 0xD1},
-         {}},
-        {"DirectCommand without data",
-         [&] { return reader->DirectCommand(0x77, nullptr, 0, nullptr, nullptr); },
-         0x77,
-         {},
-         {}},
-        {"SetReaderBaudRate", [&] { return reader->SetReaderBaudRate(9600); }, 0x82, {0x00}, {}},
-        {"GetReaderBaudRate", [&] { return reader->GetReaderBaudRate(&baud); }, 0x83, {}, {0x01}},
-        {"PcdCommand85", [&] { return reader->PcdCommand85(); }, 0x85, {}, {}},
-        {"EchoTest",
-         [&] { return reader->EchoTest(echo, &echoLength); },
-         0x86,
-         {0xE0, 0xE1, 0xE2},
-         {0xE0, 0xE1, 0xE2}},
-        {"PcdCommand87", [&] { return reader->PcdCommand87(0x1234); }, 0x87, {0x34, 0x12}, {}},
+         [&] { return r.WriteMemory(0x0102, 3, data); }},
+        {0x62, {}, [&] { return r.PcdCommand62(); }},
+        {0x01, {0x05, 0x7F}, [&] { return r.WriteReg(0x05, 0x7F); }},
+        // Only the low byte of the length counts.
+        {0x98, {0xAA, 0xD0, 0xD1, 0xD2}, [&] { return r.PcdCommand98(0xAA, 0x103, data); }},
+        {0xE6, {0x02, 0x01}, [&] { return r.SetIODevState(0x02, 0x01); }},
+        {0xED, {0x01, 0x02}, [&] { return r.LoadConfig(0x0201); }},
+        {0xEA, {0x0B}, [&] { return r.SetCardType(0x0B); }},
+        {0x77, {}, [&] { return r.DirectCommand(0x77, nullptr, 0, nullptr, nullptr); }},
+        {0x85, {}, [&] { return r.PcdCommand85(); }},
+        {0x87, {0x34, 0x12}, [&] { return r.PcdCommand87(0x1234); }},
     };
+    // None has an answer to copy: the reader's status comes back as it is.
     for (const auto& c : cases) {
-        Expect(c.code, c.params, kReaderOk, c.answer);
-        EXPECT_EQ(c.call(), KESTREL_OK) << c.name;
-        EXPECT_TRUE(comm.Done()) << c.name;
+        Expect(c.code, c.params, kReaderNoCard);
+        EXPECT_EQ(c.call(), KESTREL_ERR_NO_CARD) << static_cast<int>(c.code);
+        EXPECT_TRUE(comm.Done()) << static_cast<int>(c.code);
     }
-}
-
-// Commands without an answer to copy return the reader's status as it came.
-TEST_F(ReaderConfigTest, StatusPassesThrough) {
-    Expect(0x01, {0x05, 0x00}, kReaderNoCard);
-    EXPECT_EQ(reader->WriteReg(0x05, 0x00), KESTREL_ERR_NO_CARD);
-    Expect(0xED, {0x00, 0x00}, 0xE8);
-    EXPECT_EQ(reader->LoadConfig(0), KESTREL_ERR_FRAME_COLLISION);
-    EXPECT_TRUE(comm.Done());
 }
 
 TEST_F(ReaderConfigTest, GetAttribNeedsFiveBytes) {
@@ -166,25 +109,13 @@ TEST_F(ReaderConfigTest, FirmwareVersion) {
         uint8_t length;
         Bytes text;
     } cases[] = {
-        {"capacity 10", 10, kReaderOk, answer, KESTREL_ERR_NOT_ENOUGH_MEMORY, 10, {}},
+        {"capacity 11", 11, kReaderOk, answer, KESTREL_ERR_NOT_ENOUGH_MEMORY, 11, {}},
         {"capacity 12", 12, kReaderOk, answer, KESTREL_OK, 12, twelve},
         {"capacity 20, no zero added", 20, kReaderOk, answer, KESTREL_OK, 12, twelve},
         {"empty text", 20, kReaderOk, {0x00, 0x00}, KESTREL_OK, 0, {}},
         {"failure with the text", 12, kReaderNoCard, answer, KESTREL_ERR_NO_CARD, 12, twelve},
-        {"text shorter than announced",
-         20,
-         kReaderOk,
-         {0x05, 0x00, 'a', 'b', 'c'},
-         KESTREL_ERR_READING_TOO_MUCH,
-         20,
-         {}},
-        {"length of 0x8000 or more",
-         255,
-         kReaderOk,
-         {0x00, 0x80, 'a'},
-         KESTREL_ERR_NOT_ENOUGH_MEMORY,
-         255,
-         {}},
+        {"short text", 20, kReaderOk, {5, 0, 'a', 'b', 'c'}, KESTREL_ERR_READING_TOO_MUCH, 20, {}},
+        {"length 0x8000", 255, kReaderOk, {0, 0x80, 'a'}, KESTREL_ERR_NOT_ENOUGH_MEMORY, 255, {}},
         {"no length", 20, kReaderOk, {0x05}, KESTREL_ERR_READING_TOO_MUCH, 20, {}},
         {"failure without an answer", 20, kReaderNoCard, {}, KESTREL_ERR_NO_CARD, 20, {}},
     };
@@ -214,8 +145,8 @@ TEST_F(ReaderConfigTest, ReadMemoryRefusesALongerAnswer) {
     };
     for (const auto& c : cases) {
         Bytes data(5, kGuardByte);
-        Expect(0x23, {0x00, 0x01, 0x04}, kReaderOk, c.answer);
-        EXPECT_EQ(reader->ReadMemory(0x0100, 4, data.data()), c.expected);
+        Expect(0x23, {0x34, 0x12, 0x04}, kReaderOk, c.answer);
+        EXPECT_EQ(reader->ReadMemory(0x1234, 4, data.data()), c.expected);
         EXPECT_EQ(data, c.data);
     }
     EXPECT_TRUE(comm.Done());
@@ -256,7 +187,6 @@ TEST_F(ReaderConfigTest, DirectCommandAnswer) {
     } cases[] = {
         {"no length pointer", false, 0, kReaderOk, four, KESTREL_OK, 0, false},
         {"capacity 0", true, 0, kReaderOk, four, KESTREL_OK, 0, false},
-        {"fits", true, 6, kReaderOk, four, KESTREL_OK, 4, true},
         {"exact fit", true, 4, kReaderOk, four, KESTREL_OK, 4, true},
         {"too long", true, 3, kReaderOk, four, KESTREL_ERR_WRONG_PARAMETER, 4, false},
         {"failure with an answer", true, 6, kReaderNoCard, four, KESTREL_ERR_NO_CARD, 4, true},
@@ -340,15 +270,10 @@ TEST_F(ReaderConfigTest, GetReaderBaudRateReadsTheIndex) {
         Result expected;
         uint32_t speed;
     } cases[] = {
-        {{0}, KESTREL_OK, 9600},
-        {{1}, KESTREL_OK, 19200},
-        {{2}, KESTREL_OK, 57600},
-        {{3}, KESTREL_OK, 115200},
-        {{4}, KESTREL_OK, 38400},
-        {{5}, KESTREL_OK, 115200},
-        {{0xFF}, KESTREL_OK, 115200},
-        {{1, 9}, KESTREL_OK, 19200},
-        {{}, KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT, 7},
+        {{0}, KESTREL_OK, 9600},     {{1}, KESTREL_OK, 19200},
+        {{2}, KESTREL_OK, 57600},    {{3}, KESTREL_OK, 115200},
+        {{4}, KESTREL_OK, 38400},    {{5}, KESTREL_OK, 115200},
+        {{1, 9}, KESTREL_OK, 19200}, {{}, KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT, 7},
     };
     for (const auto& c : cases) {
         uint32_t speed = 7;

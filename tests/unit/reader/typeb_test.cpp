@@ -34,11 +34,6 @@ TEST_F(TypeBTest, RequestLayouts) {
          0xB0,
          {0x01, 0x02, 0x03},
          {}},
-        {"TypeBRequestIdle zero",
-         [&] { return reader->TypeBRequestIdle(0x00, 0x00, answer, &length); },
-         0xB1,
-         {0x00, 0x00},
-         {}},
         {"TypeBRequestIdle",
          [&] { return reader->TypeBRequestIdle(0x05, 0x08, answer, &length); },
          0xB1,
@@ -86,28 +81,16 @@ TEST_F(TypeBTest, RequestLayouts) {
 // answer only when it fits; the length is judged before the reader's status.
 TEST_F(TypeBTest, AnswerLengthRule) {
     using Call = std::function<Result(uint8_t*, uint16_t*)>;
+    reader::Reader& r = *reader;
     const struct {
-        const char* name;
         uint8_t code;
         Bytes params;
         Call call;
     } commands[] = {
-        {"TypeBRequest",
-         0xB0,
-         {0, 0, 0},
-         [&](uint8_t* a, uint16_t* l) { return reader->TypeBRequest(0, 0, 0, a, l); }},
-        {"TypeBRequestIdle",
-         0xB1,
-         {0, 0},
-         [&](uint8_t* a, uint16_t* l) { return reader->TypeBRequestIdle(0, 0, a, l); }},
-        {"TypeBRequestWakeUp",
-         0xB2,
-         {0, 0},
-         [&](uint8_t* a, uint16_t* l) { return reader->TypeBRequestWakeUp(0, 0, a, l); }},
-        {"TypeBSlotMarker",
-         0xB4,
-         {1},
-         [&](uint8_t* a, uint16_t* l) { return reader->TypeBSlotMarker(1, a, l); }},
+        {0xB0, {0, 0, 0}, [&](uint8_t* a, uint16_t* l) { return r.TypeBRequest(0, 0, 0, a, l); }},
+        {0xB1, {0, 0}, [&](uint8_t* a, uint16_t* l) { return r.TypeBRequestIdle(0, 0, a, l); }},
+        {0xB2, {0, 0}, [&](uint8_t* a, uint16_t* l) { return r.TypeBRequestWakeUp(0, 0, a, l); }},
+        {0xB4, {1}, [&](uint8_t* a, uint16_t* l) { return r.TypeBSlotMarker(1, a, l); }},
     };
     const Bytes atqb = {0x50, 0x5A, 0x6B, 0x7C, 0x8D, 0x00, 0x00, 0x00, 0x00, 0x00, 0x71, 0x71};
     const struct {
@@ -123,14 +106,13 @@ TEST_F(TypeBTest, AnswerLengthRule) {
         {"exact fit", 12, kReaderOk, atqb, KESTREL_OK, 12, true},
         {"room to spare", 14, kReaderOk, atqb, KESTREL_OK, 12, true},
         {"empty", 14, kReaderOk, {}, KESTREL_OK, 0, false},
-        {"too long with a failure", 11, kReaderNoCard, atqb, KESTREL_ERR_READING_TOO_MUCH, 12,
-         false},
+        {"too long, failed", 11, kReaderNoCard, atqb, KESTREL_ERR_READING_TOO_MUCH, 12, false},
         {"failure with an answer", 12, kReaderNoCard, atqb, KESTREL_ERR_NO_CARD, 12, true},
         {"failure without an answer", 12, kReaderNoCard, {}, KESTREL_ERR_NO_CARD, 0, false},
     };
     for (const auto& command : commands) {
         for (const auto& c : cases) {
-            const std::string label = std::string(command.name) + ", " + c.name;
+            const std::string label = std::to_string(command.code) + ", " + c.name;
             Bytes buffer(c.capacity + 2, kGuardByte);
             uint16_t length = c.capacity;
             Expect(command.code, command.params, c.status, c.answer);
@@ -158,171 +140,81 @@ TEST_F(TypeBTest, MissingPointersSendNothing) {
     uint16_t length = 4;
     uint16_t none = 0;
     uint8_t p4 = 0;
-    uint8_t second = 0;
-    uint8_t hlLength = 2;
+    uint8_t s2 = 0;
+    uint8_t hl = 2;
     uint8_t hlNone = 0;
+    reader::Reader& r = *reader;
+    const uint8_t* pupi = kPupi.data();
     const struct {
         const char* name;
         std::function<Result()> call;
-        Result expected;
     } cases[] = {
-        {"request without length", [&] { return reader->TypeBRequest(0, 0, 0, buffer, nullptr); },
-         KESTREL_ERR_WRONG_PARAMETER},
-        {"idle without buffer", [&] { return reader->TypeBRequestIdle(0, 0, nullptr, &length); },
-         KESTREL_ERR_WRONG_PARAMETER},
-        {"wake-up without length",
-         [&] { return reader->TypeBRequestWakeUp(0, 0, buffer, nullptr); },
-         KESTREL_ERR_WRONG_PARAMETER},
-        {"slot marker without buffer", [&] { return reader->TypeBSlotMarker(1, nullptr, &length); },
-         KESTREL_ERR_WRONG_PARAMETER},
-        {"halt without PUPI", [&] { return reader->TypeBHalt(nullptr); },
-         KESTREL_ERR_WRONG_PARAMETER},
-        {"attrib without PUPI",
-         [&] { return reader->TypeBAttrib(nullptr, 0, 0, 0, &p4, &second, &hlLength, buffer); },
-         KESTREL_ERR_WRONG_PARAMETER},
-        {"attrib without parameter 4",
-         [&] {
-             return reader->TypeBAttrib(kPupi.data(), 0, 0, 0, nullptr, &second, &hlLength, buffer);
-         },
-         KESTREL_ERR_WRONG_PARAMETER},
-        {"attrib without second byte",
-         [&] {
-             return reader->TypeBAttrib(kPupi.data(), 0, 0, 0, &p4, nullptr, &hlLength, buffer);
-         },
-         KESTREL_ERR_WRONG_PARAMETER},
-        {"attrib without length",
-         [&] { return reader->TypeBAttrib(kPupi.data(), 0, 0, 0, &p4, &second, nullptr, buffer); },
-         KESTREL_ERR_WRONG_PARAMETER},
-        {"attrib without data",
-         [&] {
-             return reader->TypeBAttrib(kPupi.data(), 0, 0, 0, &p4, &second, &hlLength, nullptr);
-         },
-         KESTREL_ERR_WRONG_PARAMETER},
+        {"request without length", [&] { return r.TypeBRequest(0, 0, 0, buffer, nullptr); }},
+        {"idle without buffer", [&] { return r.TypeBRequestIdle(0, 0, nullptr, &length); }},
+        {"wake-up without length", [&] { return r.TypeBRequestWakeUp(0, 0, buffer, nullptr); }},
+        {"slot marker without buffer", [&] { return r.TypeBSlotMarker(1, nullptr, &length); }},
+        {"halt without PUPI", [&] { return r.TypeBHalt(nullptr); }},
+        {"attrib, no PUPI", [&] { return r.TypeBAttrib(nullptr, 0, 0, 0, &p4, &s2, &hl, buffer); }},
+        {"attrib, no param 4",
+         [&] { return r.TypeBAttrib(pupi, 0, 0, 0, nullptr, &s2, &hl, buffer); }},
+        {"attrib, no 2nd byte",
+         [&] { return r.TypeBAttrib(pupi, 0, 0, 0, &p4, nullptr, &hl, buffer); }},
+        {"attrib, no length",
+         [&] { return r.TypeBAttrib(pupi, 0, 0, 0, &p4, &s2, nullptr, buffer); }},
+        {"attrib, no data", [&] { return r.TypeBAttrib(pupi, 0, 0, 0, &p4, &s2, &hl, nullptr); }},
     };
-    for (const auto& c : cases) EXPECT_EQ(c.call(), c.expected) << c.name;
+    for (const auto& c : cases) EXPECT_EQ(c.call(), KESTREL_ERR_WRONG_PARAMETER) << c.name;
     EXPECT_TRUE(comm.requests.empty());
 
     // A capacity of 0 needs no buffer.
     Expect(0xB1, {0, 0});
     EXPECT_EQ(reader->TypeBRequestIdle(0, 0, nullptr, &none), KESTREL_OK);
     Expect(0xB3, {0x5A, 0x6B, 0x7C, 0x8D, 0, 0, 0, 0, 0}, kReaderOk, {0x10, 0x00, 0x00});
-    EXPECT_EQ(reader->TypeBAttrib(kPupi.data(), 0, 0, 0, &p4, &second, &hlNone, nullptr),
-              KESTREL_OK);
+    EXPECT_EQ(reader->TypeBAttrib(kPupi.data(), 0, 0, 0, &p4, &s2, &hlNone, nullptr), KESTREL_OK);
     EXPECT_TRUE(comm.Done());
 }
 
 // The ATTRIB answer: the first two answer bytes, a count n, then n higher-layer bytes.
+struct AttribCase {
+    const char* name;
+    uint8_t entryLength;
+    uint8_t status;
+    Bytes answer;
+    Result expected;
+    uint8_t param4;
+    uint8_t second;
+    uint8_t length;
+    Bytes data;  // the whole caller buffer (4 bytes) after the call
+};
+AttribCase Attrib(const char* name, uint8_t entryLength, uint8_t status, Bytes answer,
+                  Result expected, uint8_t param4, uint8_t second, uint8_t length, Bytes data) {
+    return AttribCase{name, entryLength, status, answer, expected, param4, second, length, data};
+}
+
 TEST_F(TypeBTest, AttribAnswerRules) {
-    const struct {
-        const char* name;
-        uint8_t entryLength;
-        uint8_t status;
-        Bytes answer;
-        Result expected;
-        uint8_t param4;
-        uint8_t second;
-        uint8_t length;
-        Bytes data;  // the whole caller buffer (4 bytes) after the call
-    } cases[] = {
-        {"three bytes",
-         0,
-         kReaderOk,
-         {0x11, 0x22, 0x00},
-         KESTREL_OK,
-         0x11,
-         0x22,
-         0,
-         {0xD0, 0xD1, 0xD2, 0xD3}},
-        {"two bytes",
-         0,
-         kReaderOk,
-         {0x11, 0x22},
-         KESTREL_ERR_READING_TOO_MUCH,
-         0x99,
-         kGuardByte,
-         0,
-         {0xD0, 0xD1, 0xD2, 0xD3}},
-        {"empty",
-         2,
-         kReaderOk,
-         {},
-         KESTREL_ERR_READING_TOO_MUCH,
-         0x99,
-         kGuardByte,
-         2,
-         {0xD0, 0xD1, 0xD2, 0xD3}},
-        {"a byte nobody announced",
-         2,
-         kReaderOk,
-         {0x11, 0x22, 0x00, 0x33},
-         KESTREL_ERR_READING_TOO_MUCH,
-         0x99,
-         kGuardByte,
-         2,
-         {0xD0, 0xD1, 0xD2, 0xD3}},
-        {"fewer bytes than announced",
-         4,
-         kReaderOk,
-         {0x11, 0x22, 0x03, 0xA1, 0xA2},
-         KESTREL_ERR_READING_TOO_MUCH,
-         0x99,
-         kGuardByte,
-         4,
-         {0xD0, 0xD1, 0xD2, 0xD3}},
-        {"higher-layer answer that fits",
-         4,
-         kReaderOk,
-         {0x11, 0x22, 0x02, 0xA1, 0xA2},
-         KESTREL_OK,
-         0x11,
-         0x22,
-         2,
-         {0xA1, 0xA2, 0xD2, 0xD3}},
-        {"higher-layer answer of the full length",
-         2,
-         kReaderOk,
-         {0x11, 0x22, 0x02, 0xA1, 0xA2},
-         KESTREL_OK,
-         0x11,
-         0x22,
-         2,
-         {0xA1, 0xA2, 0xD2, 0xD3}},
-        {"more than the caller allowed",
-         1,
-         kReaderOk,
-         {0x11, 0x22, 0x02, 0xA1, 0xA2},
-         KESTREL_ERR_READING_TOO_MUCH,
-         0x99,
-         kGuardByte,
-         2,
-         {0xD0, 0xD1, 0xD2, 0xD3}},
-        {"announced with no room at all",
-         0,
-         kReaderOk,
-         {0x11, 0x22, 0x01, 0xA1},
-         KESTREL_ERR_READING_TOO_MUCH,
-         0x99,
-         kGuardByte,
-         1,
-         {0xD0, 0xD1, 0xD2, 0xD3}},
-        {"failure with a whole answer",
-         0,
-         kReaderNoCard,
-         {0x11, 0x22, 0x00},
-         KESTREL_ERR_NO_CARD,
-         0x11,
-         0x22,
-         0,
-         {0xD0, 0xD1, 0xD2, 0xD3}},
-        {"failure without an answer",
-         0,
-         kReaderNoCard,
-         {},
-         KESTREL_ERR_READING_TOO_MUCH,
-         0x99,
-         kGuardByte,
-         0,
-         {0xD0, 0xD1, 0xD2, 0xD3}},
+    const AttribCase cases[] = {
+        Attrib("three bytes", 0, kReaderOk, {0x11, 0x22, 0x00}, KESTREL_OK, 0x11, 0x22, 0,
+               {0xD0, 0xD1, 0xD2, 0xD3}),
+        Attrib("two bytes", 0, kReaderOk, {0x11, 0x22}, KESTREL_ERR_READING_TOO_MUCH, 0x99,
+               kGuardByte, 0, {0xD0, 0xD1, 0xD2, 0xD3}),
+        Attrib("empty", 2, kReaderOk, {}, KESTREL_ERR_READING_TOO_MUCH, 0x99, kGuardByte, 2,
+               {0xD0, 0xD1, 0xD2, 0xD3}),
+        Attrib("a byte nobody announced", 2, kReaderOk, {0x11, 0x22, 0x00, 0x33},
+               KESTREL_ERR_READING_TOO_MUCH, 0x99, kGuardByte, 2, {0xD0, 0xD1, 0xD2, 0xD3}),
+        Attrib("fewer bytes than announced", 4, kReaderOk, {0x11, 0x22, 0x03, 0xA1, 0xA2},
+               KESTREL_ERR_READING_TOO_MUCH, 0x99, kGuardByte, 4, {0xD0, 0xD1, 0xD2, 0xD3}),
+        Attrib("higher-layer answer that fits", 4, kReaderOk, {0x11, 0x22, 0x02, 0xA1, 0xA2},
+               KESTREL_OK, 0x11, 0x22, 2, {0xA1, 0xA2, 0xD2, 0xD3}),
+        Attrib("higher-layer answer of the full length", 2, kReaderOk,
+               {0x11, 0x22, 0x02, 0xA1, 0xA2}, KESTREL_OK, 0x11, 0x22, 2, {0xA1, 0xA2, 0xD2, 0xD3}),
+        Attrib("more than the caller allowed", 1, kReaderOk, {0x11, 0x22, 0x02, 0xA1, 0xA2},
+               KESTREL_ERR_READING_TOO_MUCH, 0x99, kGuardByte, 2, {0xD0, 0xD1, 0xD2, 0xD3}),
+        Attrib("announced with no room at all", 0, kReaderOk, {0x11, 0x22, 0x01, 0xA1},
+               KESTREL_ERR_READING_TOO_MUCH, 0x99, kGuardByte, 1, {0xD0, 0xD1, 0xD2, 0xD3}),
+        Attrib("failure with a whole answer", 0, kReaderNoCard, {0x11, 0x22, 0x00},
+               KESTREL_ERR_NO_CARD, 0x11, 0x22, 0, {0xD0, 0xD1, 0xD2, 0xD3}),
+        Attrib("failure without an answer", 0, kReaderNoCard, {}, KESTREL_ERR_READING_TOO_MUCH,
+               0x99, kGuardByte, 0, {0xD0, 0xD1, 0xD2, 0xD3}),
     };
     for (const auto& c : cases) {
         Bytes data = {0xD0, 0xD1, 0xD2, 0xD3, kGuardByte};
