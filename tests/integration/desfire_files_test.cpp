@@ -6,14 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "KestrelAPI.h"
-#include "api/session.h"
-#include "kestrel_sim/card.h"
 #include "kestrel_sim/desfire.h"
-#include "kestrel_sim/in_process_link.h"
-#include "kestrel_sim/virtual_reader.h"
-#include "support/frames.h"
-#include "support/sim_comm_interface.h"
+#include "support/card_scenario.h"
 
 namespace kestrel::test {
 namespace {
@@ -30,18 +24,12 @@ Bytes Pattern(size_t n, uint8_t seed) {
     return bytes;
 }
 
-class DesfireFilesTest : public ::testing::Test {
+class DesfireFilesTest : public CardScenarioTest {
   protected:
     void SetUp() override {
-        std::unique_ptr<sim::Card> card =
-            sim::MakeCard(*sim::FindCardProfile("desfire"), {0x04, 1, 2, 3, 4, 5, 6});
-        desfire = dynamic_cast<sim::DesfireCard*>(card.get());
+        desfire = Add<sim::DesfireCard>("desfire", {0x04, 1, 2, 3, 4, 5, 6});
         ASSERT_NE(desfire, nullptr);
-        ASSERT_TRUE(reader.AddCard(std::move(card)));
-        session = CreateSession(0);
-        ASSERT_EQ(
-            api::ConnectWith(*session, std::make_unique<testsupport::SimCommInterface>(link), 0),
-            KESTREL_OK);
+        CardScenarioTest::SetUp();
         ASSERT_EQ(DF_Connect(session), KESTREL_OK);
         // An application with one two-key triple DES key (still zero), selected and opened.
         ASSERT_EQ(DF_AuthKey(session, 0, kZeroKey.data(), key.data()), KESTREL_OK);
@@ -49,17 +37,12 @@ class DesfireFilesTest : public ::testing::Test {
         ASSERT_EQ(DF_SelectApp(session, kAid), KESTREL_OK);
         ASSERT_EQ(DF_AuthKey(session, 0, kZeroKey.data(), key.data()), KESTREL_OK);
     }
-    void TearDown() override { ReleaseSession(session, 0); }
-
-    sim::VirtualReader reader;
-    sim::InProcessLink link{reader};
     sim::DesfireCard* desfire = nullptr;
-    KestrelSession* session = nullptr;
     Bytes key = Bytes(16, 0);
 };
 
 // Standard data files in the three modes, with lengths that cross frame boundaries.
-TEST_F(DesfireFilesTest, DataInEveryModeAcrossFrames) {
+TEST_P(DesfireFilesTest, DataInEveryModeAcrossFrames) {
     for (int mode : {DF_COMM_PLAIN, DF_COMM_MACED, DF_COMM_ENCIPHERED}) {
         const uint8_t fileNo = static_cast<uint8_t>(mode + 1);
         ASSERT_EQ(DF_CreateStdFile(session, fileNo, static_cast<uint8_t>(mode), kKey0Rights, 1000),
@@ -83,7 +66,7 @@ TEST_F(DesfireFilesTest, DataInEveryModeAcrossFrames) {
     }
 }
 
-TEST_F(DesfireFilesTest, ValuesWithCommitAndAbort) {
+TEST_P(DesfireFilesTest, ValuesWithCommitAndAbort) {
     ASSERT_EQ(DF_CreateValueFile(session, 4, DF_COMM_ENCIPHERED, kKey0Rights, 0, 1000, 100, 1),
               KESTREL_OK);
     uint32_t value = 0;
@@ -124,7 +107,7 @@ TEST_F(DesfireFilesTest, ValuesWithCommitAndAbort) {
 
 // Records of sizes that are and are not multiples of 8, in every mode, in both kinds of record
 // file (the library's cyclic flag picks the command byte; the card reads that byte its own way).
-TEST_F(DesfireFilesTest, RecordsInEveryMode) {
+TEST_P(DesfireFilesTest, RecordsInEveryMode) {
     const uint8_t fileNo = 5;
     for (uint8_t cyclic : {0, 1}) {
         for (int mode : {DF_COMM_PLAIN, DF_COMM_MACED, DF_COMM_ENCIPHERED}) {
@@ -153,7 +136,7 @@ TEST_F(DesfireFilesTest, RecordsInEveryMode) {
     }
 }
 
-TEST_F(DesfireFilesTest, SettingsListsAndDeletion) {
+TEST_P(DesfireFilesTest, SettingsListsAndDeletion) {
     ASSERT_EQ(DF_CreateStdFile(session, 1, DF_COMM_PLAIN, kFreeRights, 32), KESTREL_OK);
     ASSERT_EQ(DF_CreateBackupFile(session, 2, DF_COMM_PLAIN, kKey0Rights, 32), KESTREL_OK);
     uint8_t ids[18];
@@ -192,7 +175,7 @@ TEST_F(DesfireFilesTest, SettingsListsAndDeletion) {
 
 // A card whose MAC or cryptogram is spoiled: the library refuses the answer and leaves the
 // caller's buffer alone.
-TEST_F(DesfireFilesTest, SpoiledAnswersAreRefused) {
+TEST_P(DesfireFilesTest, SpoiledAnswersAreRefused) {
     ASSERT_EQ(DF_CreateStdFile(session, 1, DF_COMM_MACED, kKey0Rights, 32), KESTREL_OK);
     ASSERT_EQ(DF_CreateStdFile(session, 2, DF_COMM_ENCIPHERED, kKey0Rights, 32), KESTREL_OK);
     const Bytes data = Pattern(16, 7);
@@ -215,6 +198,9 @@ TEST_F(DesfireFilesTest, SpoiledAnswersAreRefused) {
         EXPECT_EQ(length, 16u);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Transports, DesfireFilesTest,
+                         ::testing::Values(Transport::kInProcess, Transport::kUsb), TransportName);
 
 }  // namespace
 }  // namespace kestrel::test

@@ -6,16 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "KestrelAPI.h"
-#include "api/session.h"
-#include "kestrel_sim/card.h"
 #include "kestrel_sim/desfire.h"
-#include "kestrel_sim/in_process_link.h"
-#include "kestrel_sim/virtual_reader.h"
-#include "support/fake_hid_bus.h"
-#include "support/fake_hid_reader.h"
-#include "support/frames.h"
-#include "support/sim_comm_interface.h"
+#include "support/card_scenario.h"
 
 namespace kestrel::test {
 namespace {
@@ -26,34 +18,13 @@ const Bytes kZeroKey(16, 0x00);
 const Bytes kNewKey = {0x10, 0x22, 0x34, 0x46, 0x58, 0x6A, 0x7C, 0x8E,
                        0x90, 0xA2, 0xB4, 0xC6, 0xD8, 0xEA, 0xFC, 0x0E};
 
-enum class Transport { kInProcess, kUsb };
-
-std::string TransportName(const ::testing::TestParamInfo<Transport>& info) {
-    return info.param == Transport::kUsb ? "Usb" : "InProcess";
-}
-
-// Product id of the reader on the fake HID bus; also the reader type of the connection.
-constexpr uint16_t kUsbProduct = 0x0C01;
-
-class DesfireCardTest : public ::testing::TestWithParam<Transport> {
+class DesfireCardTest : public CardScenarioTest {
   protected:
     void SetUp() override {
-        std::unique_ptr<sim::Card> card = sim::MakeCard(*sim::FindCardProfile("desfire"), kUid);
-        desfire = dynamic_cast<sim::DesfireCard*>(card.get());
+        desfire = Add<sim::DesfireCard>("desfire", kUid);
         ASSERT_NE(desfire, nullptr);
-        ASSERT_TRUE(reader.AddCard(std::move(card)));
-        session = CreateSession(0);
-        if (GetParam() == Transport::kUsb) {
-            hidBus->Plug(comm::UsbHidInterface::kReaderVendorId, kUsbProduct,
-                         testsupport::ServeVirtualReader(reader));
-            ASSERT_EQ(ConnectReaderEx(session, INTERFACE_USB, "USB_0", kUsbProduct, 0), KESTREL_OK);
-            return;
-        }
-        ASSERT_EQ(
-            api::ConnectWith(*session, std::make_unique<testsupport::SimCommInterface>(link), 0),
-            KESTREL_OK);
+        CardScenarioTest::SetUp();
     }
-    void TearDown() override { ReleaseSession(session, 0); }
 
     // Authenticates key 0 of the selected application with `key`; the session key or empty.
     Bytes Authenticate(const Bytes& key, int32_t* result) {
@@ -65,12 +36,7 @@ class DesfireCardTest : public ::testing::TestWithParam<Transport> {
         return Bytes(sessionKey.begin() + 1, sessionKey.end() - 1);
     }
 
-    sim::VirtualReader reader;
-    sim::InProcessLink link{reader};
-    std::shared_ptr<testsupport::FakeHidBus> hidBus = std::make_shared<testsupport::FakeHidBus>();
-    testsupport::ScopedHidBackend useHidBus{hidBus};
     sim::DesfireCard* desfire = nullptr;
-    KestrelSession* session = nullptr;
 };
 
 TEST_P(DesfireCardTest, NothingBeforeInitData) {

@@ -7,17 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "KestrelAPI.h"
-#include "api/session.h"
-#include "kestrel_sim/card.h"
-#include "kestrel_sim/in_process_link.h"
 #include "kestrel_sim/mifare_classic.h"
 #include "kestrel_sim/ultralight.h"
-#include "kestrel_sim/virtual_reader.h"
-#include "support/fake_hid_bus.h"
-#include "support/fake_hid_reader.h"
-#include "support/frames.h"
-#include "support/sim_comm_interface.h"
+#include "support/card_scenario.h"
 
 namespace kestrel::test {
 namespace {
@@ -35,49 +27,12 @@ Bytes Pattern(size_t n, uint8_t seed) {
     return bytes;
 }
 
-enum class Transport { kInProcess, kUsb };
-
-std::string TransportName(const ::testing::TestParamInfo<Transport>& info) {
-    return info.param == Transport::kUsb ? "Usb" : "InProcess";
-}
-
-// Product id of the reader on the fake HID bus; also the reader type of the connection.
-constexpr uint16_t kUsbProduct = 0x0C01;
-
-class MifareCardTest : public ::testing::TestWithParam<Transport> {
+class MifareCardTest : public CardScenarioTest {
   protected:
-    void SetUp() override {
-        session = CreateSession(0);
-        if (GetParam() == Transport::kUsb) {
-            hidBus->Plug(comm::UsbHidInterface::kReaderVendorId, kUsbProduct,
-                         testsupport::ServeVirtualReader(reader));
-            ASSERT_EQ(ConnectReaderEx(session, INTERFACE_USB, "USB_0", kUsbProduct, 0), KESTREL_OK);
-            return;
-        }
-        ASSERT_EQ(
-            api::ConnectWith(*session, std::make_unique<testsupport::SimCommInterface>(link), 0),
-            KESTREL_OK);
-    }
-    void TearDown() override { ReleaseSession(session, 0); }
-
-    template <typename CardType>
-    CardType* Add(const char* type, const Bytes& uid) {
-        std::unique_ptr<sim::Card> card = sim::MakeCard(*sim::FindCardProfile(type), uid);
-        auto* typed = dynamic_cast<CardType*>(card.get());
-        std::string error;
-        EXPECT_TRUE(reader.AddCard(std::move(card), &error)) << error;
-        return typed;
-    }
     Bytes Block(const sim::ClassicCard* card, int block) const {
         const auto& raw = card->RawBlock(block);
         return Bytes(raw.begin(), raw.end());
     }
-
-    sim::VirtualReader reader;
-    sim::InProcessLink link{reader};
-    std::shared_ptr<testsupport::FakeHidBus> hidBus = std::make_shared<testsupport::FakeHidBus>();
-    testsupport::ScopedHidBackend useHidBus{hidBus};
-    KestrelSession* session = nullptr;
 };
 
 // One sector written and read back in each calling style.
