@@ -88,8 +88,9 @@ size_t PayloadLength(uint8_t mode, size_t plain) {
 }
 
 bool Mac(const df::Key& key, const Bytes& data, uint8_t* mac) {
-    Bytes padded(data.size() / 8 * 8 + 8, 0x00);
-    std::copy(data.begin(), data.end(), padded.begin());
+    // The data, then zeros up to the next multiple of 8 (a whole block when already aligned).
+    Bytes padded(data);
+    padded.resize(data.size() / 8 * 8 + 8, 0x00);
     Bytes out(padded.size());
     if (!df::EncipherToHost(key, padded.data(), out.data(), padded.size())) return false;
     std::copy(out.end() - 8, out.end() - 4, mac);
