@@ -2,6 +2,7 @@
 #include "api/guard.h"
 #include "comm/reader_enumeration.h"
 #include "comm/usb_hid_interface.h"
+#include "platform/serial_lines.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL EnumReaders(uint32_t productId, int32_t inte
             return GoOn(callback(context, name));
         };
         if (interfaceType == INTERFACE_RS232) {
-            kestrel::comm::EnumerateSerialReaders(kestrel::comm::kSerialDeviceFolder, sink);
+            kestrel::comm::EnumerateSerialReaders(kestrel::platform::ListSerialLines(), sink);
             return KESTREL_OK;
         }
         return kestrel::comm::EnumerateUsbReaders(productId, kestrel::comm::CurrentHidBackend(),

@@ -1,7 +1,5 @@
 #include "comm/reader_enumeration.h"
 
-#include <sys/stat.h>
-
 #include <string>
 #include <utility>
 
@@ -10,37 +8,15 @@
 
 namespace kestrel::comm {
 
-namespace {
-
-// The highest COM number a reader name can carry (the number is a signed 8-bit value).
-constexpr int kLastComPort = 127;
-
-std::string FileName(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool Exists(const std::string& path) {
-    struct stat info;
-    return ::stat(path.c_str(), &info) == 0;
-}
-
-}  // namespace
-
-void EnumerateSerialReaders(const std::string& folder, const ReaderNameSink& sink) {
-    if (!Exists(folder)) return;
+void EnumerateSerialReaders(const std::vector<platform::SerialLine>& lines,
+                            const ReaderNameSink& sink) {
     Rs232Interface probe;
-    for (int port = 1; port <= kLastComPort; ++port) {
-        const std::string tablePath = DevicePathForPort(port);
-        if (tablePath.empty()) continue;
-        const std::string path = folder + "/" + FileName(tablePath);
-        if (!Exists(path)) continue;
-        probe.SetDevicePath(path);
-        if (probe.SetPort(static_cast<int16_t>(port)) != KESTREL_OK) continue;
+    for (const platform::SerialLine& line : lines) {
+        if (probe.SetPort(PortNumberFromName(line.name.c_str())) != KESTREL_OK) continue;
+        probe.SetDevicePath(line.path);
         if (probe.Open() != KESTREL_OK) continue;
         probe.Close();
-        const std::string name = "COM" + std::to_string(port);
-        if (!sink(name.c_str())) return;
+        if (!sink(line.name.c_str())) return;
     }
 }
 

@@ -5,8 +5,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/result.h"
+#include "platform/serial_lines.h"
 
 namespace kestrel::platform {
 class HidBackend;
@@ -17,16 +19,13 @@ namespace kestrel::comm {
 // Receives one reader name; false stops the listing.
 using ReaderNameSink = std::function<bool(const char* name)>;
 
-// Where the serial lines live on this platform.
-inline constexpr const char* kSerialDeviceFolder = "/dev";
-
-// Reports "COMn" for every serial line of the COM table (COM1-COM32 ttyS0-31, COM33-COM64
-// ttyUSB0-31, COM65-COM96 ttyACM0-31) that exists in `folder` under its table name and can
-// be opened at this moment, in ascending COM order. Each line is opened and closed once with
-// the serial interface's own settings, which closing puts back. Lines that cannot be opened
-// (held by another program, no rights, not a serial line) are skipped; a missing folder
-// reports nothing.
-void EnumerateSerialReaders(const std::string& folder, const ReaderNameSink& sink);
+// Reports the name of every line of `lines` (platform::ListSerialLines) that can be opened at
+// this moment, in the list's order. Each line is opened by its path, with the port number
+// its name carries, and closed once with the serial interface's own settings, which closing
+// puts back. Lines whose name carries no valid port number or that cannot be opened (held by
+// another program, no rights, not a serial line) are skipped.
+void EnumerateSerialReaders(const std::vector<platform::SerialLine>& lines,
+                            const ReaderNameSink& sink);
 
 // Reports "USB_0", "USB_1", ... for the attached HID devices with the build's reader vendor
 // id and `productId`, in enumeration order, through `backend`. 0, or

@@ -29,20 +29,6 @@ int8_t PortNumberFromName(const char* name) {
     return m == nullptr ? 0 : LowByteSigned(ParseDecimal(m + 1));
 }
 
-std::string DevicePathForPort(int port) {
-    struct Range {
-        int first;
-        const char* prefix;
-    };
-    static constexpr Range kRanges[] = {{1, "/dev/ttyS"}, {33, "/dev/ttyUSB"}, {65, "/dev/ttyACM"}};
-    for (const Range& range : kRanges) {
-        if (port >= range.first && port < range.first + 32) {
-            return range.prefix + std::to_string(port - range.first);
-        }
-    }
-    return std::string();
-}
-
 Rs232Interface::Rs232Interface() = default;
 
 // Closes the line without restoring its settings (SerialPort's destructor); only Close does.
@@ -51,7 +37,7 @@ Rs232Interface::~Rs232Interface() = default;
 Result Rs232Interface::Open() {
     Close();
     if (baudRate_ == 0) baudRate_ = kDefaultBaudRate;
-    const std::string path = devicePath_.empty() ? DevicePathForPort(port_) : devicePath_;
+    const std::string path = devicePath_.empty() ? platform::SerialDevicePath(port_) : devicePath_;
     if (path.empty()) return KESTREL_ERR_RS232_OPEN;
 
     auto line = std::make_unique<platform::SerialPort>();

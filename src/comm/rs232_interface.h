@@ -18,10 +18,6 @@ namespace kestrel::comm {
 // 8-bit value. "COM3" gives 3, "com3" 0, "COM200" -56.
 int8_t PortNumberFromName(const char* name);
 
-// The tty device behind a COM port number on this platform: COM1-COM32 are /dev/ttyS0-31,
-// COM33-COM64 /dev/ttyUSB0-31, COM65-COM96 /dev/ttyACM0-31. Empty for any other number.
-std::string DevicePathForPort(int port);
-
 class Rs232Interface final : public CommInterface {
   public:
     static constexpr uint32_t kDefaultBaudRate = 57600;
@@ -41,8 +37,9 @@ class Rs232Interface final : public CommInterface {
     Result SetPort(int16_t port) override;
     int16_t GetPort() const override;
 
-    // Use this device path instead of the one derived from the port number (a reader name
-    // that starts with '/': a pseudo-terminal, /dev/serial/by-id/..., a device node).
+    // Use this device path instead of the one the platform derives from the port number
+    // (a reader name that starts with '/': a pseudo-terminal, /dev/serial/by-id/..., a device
+    // node; or the path a serial line listing gave).
     void SetDevicePath(std::string path);
 
     uint32_t BaudRate() const { return baudRate_; }

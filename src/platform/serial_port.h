@@ -8,6 +8,10 @@
 
 namespace kestrel::platform {
 
+// The device path of serial port number `port` (COM`port`) on this platform. Empty when the
+// platform has no device for that number.
+std::string SerialDevicePath(int port);
+
 class SerialPort {
   public:
     enum class OpenStatus {

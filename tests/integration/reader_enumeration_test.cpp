@@ -22,6 +22,8 @@
 #include "kestrel_sim/card.h"
 #include "kestrel_sim/pty_server.h"
 #include "kestrel_sim/virtual_reader.h"
+#include "platform/serial_lines.h"
+#include "platform/serial_port.h"
 #include "support/fake_hid_bus.h"
 #include "support/fake_hid_reader.h"
 #include "support/frames.h"
@@ -233,7 +235,7 @@ class SerialEnumerationTest : public ::testing::Test {
     }
     std::vector<std::string> Enumerate(size_t stopAfter = SIZE_MAX) {
         std::vector<std::string> names;
-        comm::EnumerateSerialReaders(folder, [&](const char* name) {
+        comm::EnumerateSerialReaders(platform::ListSerialLines(folder), [&](const char* name) {
             names.emplace_back(name);
             return names.size() < stopAfter;
         });
@@ -277,7 +279,7 @@ TEST_F(SerialEnumerationTest, EachNameLeadsBackToItsLine) {
     EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
     ASSERT_EQ(names, std::vector<std::string>{"COM35"});
     // The name's port is the table entry of the same device file.
-    const std::string tablePath = comm::DevicePathForPort(comm::PortNumberFromName("COM35"));
+    const std::string tablePath = platform::SerialDevicePath(comm::PortNumberFromName("COM35"));
     EXPECT_EQ(tablePath.substr(tablePath.rfind('/') + 1), "ttyUSB2");
 
     // The line probed is a working reader: connected by its path it answers.
@@ -317,12 +319,7 @@ TEST_F(SerialEnumerationTest, LineHeldOpenElsewhereIsSkipped) {
 
 TEST_F(SerialEnumerationTest, MissingOrEmptyFolderReportsNothing) {
     EXPECT_TRUE(Enumerate().empty());
-    std::vector<std::string> names;
-    comm::EnumerateSerialReaders(folder + "/missing", [&](const char* name) {
-        names.emplace_back(name);
-        return true;
-    });
-    EXPECT_TRUE(names.empty());
+    EXPECT_TRUE(platform::ListSerialLines(folder + "/missing").empty());
 }
 
 }  // namespace

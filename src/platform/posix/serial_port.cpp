@@ -131,6 +131,22 @@ uint64_t TotalMs(uint32_t length, uint32_t perByteMs) {
 
 }  // namespace
 
+// COM1-COM32 are /dev/ttyS0-31, COM33-COM64 /dev/ttyUSB0-31 (USB adapters), COM65-COM96
+// /dev/ttyACM0-31 (USB CDC devices); other numbers have no device.
+std::string SerialDevicePath(int port) {
+    struct Range {
+        int first;
+        const char* prefix;
+    };
+    static constexpr Range kRanges[] = {{1, "/dev/ttyS"}, {33, "/dev/ttyUSB"}, {65, "/dev/ttyACM"}};
+    for (const Range& range : kRanges) {
+        if (port >= range.first && port < range.first + 32) {
+            return range.prefix + std::to_string(port - range.first);
+        }
+    }
+    return std::string();
+}
+
 struct SerialPort::Impl {
     int fd = -1;
     bool exclusive = false;  // this descriptor holds the exclusive claim

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/serial_port.h"
 #include "support/without_sys_admin.h"
 
 namespace kestrel::comm {
@@ -66,7 +67,7 @@ TEST(PortNumberFromNameTest, ReadsTheNumberAfterTheFirstUpperCaseM) {
     EXPECT_EQ(PortNumberFromName(nullptr), 0);
 }
 
-TEST(DevicePathForPortTest, MapsPortRangesToTtyFamilies) {
+TEST(SerialDevicePathTest, MapsPortRangesToTtyFamilies) {
     struct Case {
         int port;
         const char* path;
@@ -83,7 +84,7 @@ TEST(DevicePathForPortTest, MapsPortRangesToTtyFamilies) {
         {97, ""},
         {127, ""},
     };
-    for (const Case& c : cases) EXPECT_EQ(DevicePathForPort(c.port), c.path) << c.port;
+    for (const Case& c : cases) EXPECT_EQ(platform::SerialDevicePath(c.port), c.path) << c.port;
 }
 
 TEST(Rs232InterfaceTest, SetPortStoresTheLowByteAndRefusesPortsBelowOne) {
