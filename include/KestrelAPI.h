@@ -61,7 +61,11 @@
 #define KESTREL_CALL
 #endif
 
-#if defined(_WIN32)
+#if defined(KESTREL_STATIC)
+/* The library's objects linked straight into a program, or a DLL whose exports a
+ * module-definition file names. */
+#define KESTREL_EXPORT
+#elif defined(_WIN32)
 #if defined(KESTREL_BUILDING_LIBRARY)
 #define KESTREL_EXPORT __declspec(dllexport)
 #else

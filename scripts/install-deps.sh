@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when some are missing.
 # As root it runs apt-get itself; otherwise it prints the command to run.
+#   scripts/install-deps.sh            the native build
+#   scripts/install-deps.sh windows    also the mingw-w64 cross compilers and wine64, and
+#                                      dpkg-dev to unpack the openssl source package
 set -euo pipefail
 
 packages=(build-essential cmake libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
           libhidapi-dev pkg-config)
+if [ "${1:-}" = windows ]; then
+    packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 dpkg-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
