@@ -3,6 +3,7 @@
 #include "platform/hid_device.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "platform/win32/win32.h"
