@@ -30,8 +30,8 @@ TEST_F(ClassicTest, AuthKeyCmdSendsTheNineteenParameterBytes) {
 
 // READ_CMD and MifC_ReadBlock are one function; so are WRITE_CMD and MifC_WriteBlock.
 TEST_F(ClassicTest, BlockPrimitivesUnderBothNames) {
-    using ReadFn = int32_t (*)(KestrelSession*, uint8_t, uint8_t*);
-    using WriteFn = int32_t (*)(KestrelSession*, uint8_t, const uint8_t*);
+    using ReadFn = int32_t(KESTREL_CALL*)(KestrelSession*, uint8_t, uint8_t*);
+    using WriteFn = int32_t(KESTREL_CALL*)(KestrelSession*, uint8_t, const uint8_t*);
     for (ReadFn read : {&READ_CMD, &MifC_ReadBlock}) {
         Bytes out(18, kGuard);
         ExpectRead(0, BlockData(0));
