@@ -11,6 +11,12 @@ scripts/install-deps.sh windows
 scripts/install-wine32.sh
 sim=$(scripts/native-sim.sh)
 
+# Under qemu's user-mode emulation, 32-bit Wine cannot run two threads that wait for each other
+# (a ten-line program with two threads and a condition variable hangs or crashes there, while
+# one thread works): the one test that needs two threads at the same moment runs in the
+# 64-bit and native builds only.
+export GTEST_FILTER=${GTEST_FILTER:--GetErrorText.ThreadsAskingAtTheSameTimeEachKeepTheirOwnText}
+
 cmake --preset win32 -DKESTREL_SIM_PROGRAM="$sim"
 cmake --build --preset win32 -j "$(nproc)"
 ctest --preset win32
