@@ -12,6 +12,7 @@
 
 #include "KestrelAPI.h"
 #include "comm/rs232_interface.h"
+#include "comm/usb_hid_interface.h"
 #include "platform/hid_device.h"
 #include "platform/serial_lines.h"
 #include "platform/serial_port.h"
@@ -285,6 +286,32 @@ TEST(Win32HidTest, MissingDeviceCannotBeOpened) {
     int error = 0;
     EXPECT_EQ(DefaultHidBackend()->Open("\\\\?\\nonexistent", &error), nullptr);
     EXPECT_NE(error, 0);
+}
+
+// The readers' device search over the system's HID list, on a system without such readers:
+// nothing counted, opening gives "device was not found", reader enumeration lists nothing.
+TEST(Win32HidTest, SearchWithoutMatchingDevicesFindsNone) {
+    comm::UsbHidInterface usb(DefaultHidBackend());
+    usb.SetProductId(0xFFFF);
+    uint32_t count = 99;
+    ASSERT_EQ(usb.CountDevices(&count), KESTREL_OK);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(usb.Open(), KESTREL_ERR_USB_DEVICE_NOT_FOUND);
+
+    int calls = 0;
+    auto onReader = [](uintptr_t context, const char*) -> uint8_t {
+        ++*reinterpret_cast<int*>(context);
+        return 1;
+    };
+    EXPECT_EQ(EnumReaders(0xFFFF, INTERFACE_USB, onReader, reinterpret_cast<uintptr_t>(&calls)),
+              KESTREL_OK);
+    EXPECT_EQ(calls, 0);
+
+    KestrelSession* session = CreateSession(0);
+    ASSERT_NE(session, nullptr);
+    EXPECT_EQ(ConnectReaderEx(session, INTERFACE_USB, "USB_0", 0xFFFF, 0),
+              KESTREL_ERR_USB_DEVICE_NOT_FOUND);
+    EXPECT_EQ(ReleaseSession(session, 0), KESTREL_OK);
 }
 
 }  // namespace
