@@ -288,6 +288,12 @@ TEST(Win32HidTest, MissingDeviceCannotBeOpened) {
     EXPECT_NE(error, 0);
 }
 
+// A reader-list callback (a plain function: lambdas do not convert to __stdcall pointers).
+uint8_t KESTREL_CALL CountReader(uintptr_t context, const char*) {
+    ++*reinterpret_cast<int*>(context);
+    return 1;
+}
+
 // The readers' device search over the system's HID list, on a system without such readers:
 // nothing counted, opening gives "device was not found", reader enumeration lists nothing.
 TEST(Win32HidTest, SearchWithoutMatchingDevicesFindsNone) {
@@ -299,11 +305,7 @@ TEST(Win32HidTest, SearchWithoutMatchingDevicesFindsNone) {
     EXPECT_EQ(usb.Open(), KESTREL_ERR_USB_DEVICE_NOT_FOUND);
 
     int calls = 0;
-    auto onReader = [](uintptr_t context, const char*) -> uint8_t {
-        ++*reinterpret_cast<int*>(context);
-        return 1;
-    };
-    EXPECT_EQ(EnumReaders(0xFFFF, INTERFACE_USB, onReader, reinterpret_cast<uintptr_t>(&calls)),
+    EXPECT_EQ(EnumReaders(0xFFFF, INTERFACE_USB, CountReader, reinterpret_cast<uintptr_t>(&calls)),
               KESTREL_OK);
     EXPECT_EQ(calls, 0);
 
