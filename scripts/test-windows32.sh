@@ -21,7 +21,7 @@ cmake --preset win32 -DKESTREL_SIM_PROGRAM="$sim"
 cmake --build --preset win32 -j "$(nproc)"
 
 # The emulated Wine process now and then dies on its own, mostly while it shuts down after the
-# tests ("wine client error", a segmentation fault in the emulator). The test program's report
+# tests ("wine client error", a segmentation fault in the emulator), or hangs. The test program's report
 # tells the outcome: written with no failure, the tests passed, whatever happened after it;
 # written with a failure, they failed, and nothing is repeated; not written, the process died
 # before the tests ended and the run is repeated, at most three times in all.
@@ -31,8 +31,13 @@ report=build/win32/kestrel_windows_tests.xml
 for attempt in 1 2 3; do
     rm -f "$report"
     status=0
-    scripts/with-sim.sh "$sim" -- scripts/wine-run.sh wine "$bin/kestrel_windows_tests.exe" \
+    # A run takes one to three minutes here; one that hangs is ended after ten.
+    timeout --kill-after=10 600 scripts/with-sim.sh "$sim" -- \
+        scripts/wine-run.sh wine "$bin/kestrel_windows_tests.exe" \
         --gtest_brief=1 --gtest_output="xml:$report" || status=$?
+    if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
+        wineserver -k || true  # what the time-out left of the Wine processes
+    fi
     if [ -s "$report" ]; then
         summary=$(grep -m1 -o '<testsuites tests="[0-9]*" failures="[0-9]*" disabled="[0-9]*" errors="[0-9]*"' "$report")
         echo "kestrel_windows_tests (attempt $attempt, exit status $status): $summary"
