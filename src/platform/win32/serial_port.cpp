@@ -56,7 +56,10 @@ SerialPort::OpenStatus SerialPort::Open(const std::string& path, uint32_t baudRa
 
     DCB state{};
     state.DCBlength = sizeof state;
-    if (!GetCommState(handle.get(), &state)) return OpenStatus::kCannotConfigure;
+    if (!GetCommState(handle.get(), &state)) {
+        if (impl_->timeOutsSaved) SetCommTimeouts(handle.get(), &impl_->savedTimeOuts);
+        return OpenStatus::kCannotConfigure;
+    }
     impl_->savedState = state;
     // 8N1 at the rate asked for; flow control, DTR/RTS and the special characters stay as
     // the port had them.
