@@ -22,8 +22,6 @@ function(kestrel_write_version_script header script)
     endforeach()
     string(APPEND body "  local:\n    *;\n};\n")
     file(CONFIGURE OUTPUT ${script} CONTENT "${body}")
-    string(REPLACE ";" "\n" listing "${names}")
-    file(CONFIGURE OUTPUT ${script}.names CONTENT "${listing}\n")
 endfunction()
 
 # Writes a module-definition (.def) file for the Windows DLL from the public header. On 32-bit
