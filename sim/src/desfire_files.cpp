@@ -171,11 +171,17 @@ void DesfireCard::RegisterFileCommands() {
         [this](const Bytes& first) { return DataCommandLength(first, true); });
 }
 
-uint8_t DesfireCard::Grant(const df::File& file, std::initializer_list<uint8_t> rights,
-                           uint8_t* mode) const {
+uint8_t DesfireCard::Grant(const df::File& file, uint8_t rights, uint8_t* mode) const {
+    const struct {
+        uint8_t bit;
+        uint8_t right;
+    } named[] = {{kReadRight, file.ReadRight()},
+                 {kWriteRight, file.WriteRight()},
+                 {kReadWriteRight, file.ReadWriteRight()}};
     bool free = false;
     bool never = true;
-    for (uint8_t right : rights) {
+    for (const auto& [bit, right] : named) {
+        if (!(rights & bit)) continue;
         if (authenticatedKey_ && right == *authenticatedKey_) {
             *mode = file.communication;
             return st::kOk;
@@ -193,6 +199,21 @@ uint8_t DesfireCard::Grant(const df::File& file, std::initializer_list<uint8_t> 
 df::File* DesfireCard::FindFile(uint8_t number) {
     auto found = Selected().files.find(number);
     return found == Selected().files.end() ? nullptr : &found->second;
+}
+
+DesfireCard::OpenedFile DesfireCard::OpenFile(uint8_t number, FileKind kind, uint8_t rights) {
+    const df::File* file = FindFile(number);
+    if (file == nullptr) return {nullptr, 0, st::kFileNotFound};
+    bool fits = file->IsRecordFile();
+    if (kind == FileKind::kData) {
+        fits = file->type == df::file_type::kStandard || file->type == df::file_type::kBackup;
+    } else if (kind == FileKind::kValue) {
+        fits = file->type == df::file_type::kValue;
+    }
+    if (!fits) return {nullptr, 0, st::kParameterError};
+    uint8_t mode = 0;
+    const uint8_t granted = Grant(*file, rights, &mode);
+    return {granted == st::kOk ? file : nullptr, mode, granted};
 }
 
 DesfireCard::Pending* DesfireCard::PendingOf(uint8_t number) {
@@ -268,15 +289,10 @@ std::optional<Bytes> DesfireCard::FromHost(uint8_t mode, const uint8_t* payload,
 size_t DesfireCard::DataCommandLength(const Bytes& first, bool record) {
     // A command the card refuses at once runs with its first frame and answers the error.
     if (first.size() < 8) return first.size();
-    const df::File* file = FindFile(first[1]);
-    if (file == nullptr || file->IsRecordFile() != record || file->type == df::file_type::kValue) {
-        return first.size();
-    }
-    uint8_t mode = 0;
-    if (Grant(*file, {file->WriteRight(), file->ReadWriteRight()}, &mode) != st::kOk) {
-        return first.size();
-    }
-    return 8 + PayloadLength(mode, Le24(&first[5]));
+    const OpenedFile opened = OpenFile(first[1], record ? FileKind::kRecord : FileKind::kData,
+                                       kWriteRight | kReadWriteRight);
+    if (opened.status != st::kOk) return first.size();
+    return 8 + PayloadLength(opened.mode, Le24(&first[5]));
 }
 
 // Applications.
@@ -499,14 +515,9 @@ NativeAnswer DesfireCard::ChangeFileSettings(const Bytes& command) {
 NativeAnswer DesfireCard::ReadData(const Bytes& command) {
     // File number, offset (3), length (3; 0 reads to the end of the file).
     if (command.size() != 8) return Fail(st::kLengthError);
-    const df::File* file = FindFile(command[1]);
-    if (file == nullptr) return Fail(st::kFileNotFound);
-    if (file->type != df::file_type::kStandard && file->type != df::file_type::kBackup) {
-        return Fail(st::kParameterError);
-    }
-    uint8_t mode = 0;
-    const uint8_t granted = Grant(*file, {file->ReadRight(), file->ReadWriteRight()}, &mode);
-    if (granted != st::kOk) return Fail(granted);
+    const auto [file, mode, refusal] =
+        OpenFile(command[1], FileKind::kData, kReadRight | kReadWriteRight);
+    if (refusal != st::kOk) return Fail(refusal);
     const size_t offset = Le24(&command[2]);
     size_t length = Le24(&command[5]);
     if (offset >= file->data.size()) return Fail(st::kBoundaryError);
@@ -519,14 +530,9 @@ NativeAnswer DesfireCard::ReadData(const Bytes& command) {
 NativeAnswer DesfireCard::WriteData(const Bytes& command) {
     // File number, offset (3), length (3) of the plain data, then the data in the file's mode.
     if (command.size() < 8) return Fail(st::kLengthError);
-    const df::File* file = FindFile(command[1]);
-    if (file == nullptr) return Fail(st::kFileNotFound);
-    if (file->type != df::file_type::kStandard && file->type != df::file_type::kBackup) {
-        return Fail(st::kParameterError);
-    }
-    uint8_t mode = 0;
-    const uint8_t granted = Grant(*file, {file->WriteRight(), file->ReadWriteRight()}, &mode);
-    if (granted != st::kOk) return Fail(granted);
+    const auto [file, mode, refusal] =
+        OpenFile(command[1], FileKind::kData, kWriteRight | kReadWriteRight);
+    if (refusal != st::kOk) return Fail(refusal);
     const size_t offset = Le24(&command[2]);
     const size_t length = Le24(&command[5]);
     if (length == 0) return Fail(st::kLengthError);
@@ -544,13 +550,9 @@ NativeAnswer DesfireCard::WriteData(const Bytes& command) {
 
 NativeAnswer DesfireCard::GetValue(const Bytes& command) {
     if (command.size() != 2) return Fail(st::kLengthError);
-    const df::File* file = FindFile(command[1]);
-    if (file == nullptr) return Fail(st::kFileNotFound);
-    if (file->type != df::file_type::kValue) return Fail(st::kParameterError);
-    uint8_t mode = 0;
-    const uint8_t granted =
-        Grant(*file, {file->ReadRight(), file->WriteRight(), file->ReadWriteRight()}, &mode);
-    if (granted != st::kOk) return Fail(granted);
+    const auto [file, mode, refusal] =
+        OpenFile(command[1], FileKind::kValue, kReadRight | kWriteRight | kReadWriteRight);
+    if (refusal != st::kOk) return Fail(refusal);
     Bytes value;
     PutLe(value, static_cast<uint32_t>(file->value), 4);
     return NativeAnswer{st::kOk, {ToHost(mode, value)}};
@@ -560,20 +562,13 @@ NativeAnswer DesfireCard::ChangeValue(const Bytes& command) {
     // File number, then the amount (4 bytes) in the file's mode.
     if (command.size() < 2) return Fail(st::kLengthError);
     const uint8_t code = command[0];
-    const df::File* file = FindFile(command[1]);
-    if (file == nullptr) return Fail(st::kFileNotFound);
-    if (file->type != df::file_type::kValue) return Fail(st::kParameterError);
-    uint8_t mode = 0;
-    uint8_t granted = st::kOk;
-    if (code == df::command::kCredit) {
-        granted = Grant(*file, {file->ReadWriteRight()}, &mode);
-    } else if (code == df::command::kDebit) {
-        granted =
-            Grant(*file, {file->ReadRight(), file->WriteRight(), file->ReadWriteRight()}, &mode);
-    } else {
-        granted = Grant(*file, {file->WriteRight(), file->ReadWriteRight()}, &mode);
-    }
-    if (granted != st::kOk) return Fail(granted);
+    // A limited credit takes the write or the read-and-write right, a credit only the latter, a
+    // debit any of the three.
+    uint8_t rights = kWriteRight | kReadWriteRight;
+    if (code == df::command::kCredit) rights = kReadWriteRight;
+    if (code == df::command::kDebit) rights = kReadRight | kWriteRight | kReadWriteRight;
+    const auto [file, mode, refusal] = OpenFile(command[1], FileKind::kValue, rights);
+    if (refusal != st::kOk) return Fail(refusal);
     uint8_t status = st::kOk;
     const std::optional<Bytes> data =
         FromHost(mode, command.data() + 2, command.size() - 2, 4, &status);
@@ -609,12 +604,9 @@ NativeAnswer DesfireCard::ChangeValue(const Bytes& command) {
 NativeAnswer DesfireCard::WriteRecord(const Bytes& command) {
     // As WriteData: the offset and length within the record.
     if (command.size() < 8) return Fail(st::kLengthError);
-    const df::File* file = FindFile(command[1]);
-    if (file == nullptr) return Fail(st::kFileNotFound);
-    if (!file->IsRecordFile()) return Fail(st::kParameterError);
-    uint8_t mode = 0;
-    const uint8_t granted = Grant(*file, {file->WriteRight(), file->ReadWriteRight()}, &mode);
-    if (granted != st::kOk) return Fail(granted);
+    const auto [file, mode, refusal] =
+        OpenFile(command[1], FileKind::kRecord, kWriteRight | kReadWriteRight);
+    if (refusal != st::kOk) return Fail(refusal);
     const size_t offset = Le24(&command[2]);
     const size_t length = Le24(&command[5]);
     if (length == 0) return Fail(st::kLengthError);
@@ -644,12 +636,9 @@ NativeAnswer DesfireCard::ReadRecords(const Bytes& command) {
     // File number, offset (3: records back from the newest), count (3; 0: all from there to the
     // oldest). The records go out oldest first.
     if (command.size() != 8) return Fail(st::kLengthError);
-    const df::File* file = FindFile(command[1]);
-    if (file == nullptr) return Fail(st::kFileNotFound);
-    if (!file->IsRecordFile()) return Fail(st::kParameterError);
-    uint8_t mode = 0;
-    const uint8_t granted = Grant(*file, {file->ReadRight(), file->ReadWriteRight()}, &mode);
-    if (granted != st::kOk) return Fail(granted);
+    const auto [file, mode, refusal] =
+        OpenFile(command[1], FileKind::kRecord, kReadRight | kReadWriteRight);
+    if (refusal != st::kOk) return Fail(refusal);
     const size_t existing = file->records.size();
     const size_t offset = Le24(&command[2]);
     size_t count = Le24(&command[5]);
@@ -665,12 +654,8 @@ NativeAnswer DesfireCard::ReadRecords(const Bytes& command) {
 
 NativeAnswer DesfireCard::ClearRecordFile(const Bytes& command) {
     if (command.size() != 2) return Fail(st::kLengthError);
-    const df::File* file = FindFile(command[1]);
-    if (file == nullptr) return Fail(st::kFileNotFound);
-    if (!file->IsRecordFile()) return Fail(st::kParameterError);
-    uint8_t mode = 0;
-    const uint8_t granted = Grant(*file, {file->ReadWriteRight()}, &mode);
-    if (granted != st::kOk) return Fail(granted);
+    const uint8_t refusal = OpenFile(command[1], FileKind::kRecord, kReadWriteRight).status;
+    if (refusal != st::kOk) return Fail(refusal);
     Pending& pending = *PendingOf(command[1]);
     pending.file.records.clear();
     pending.recordOpen = false;

@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <map>
 #include <optional>
 #include <string>
@@ -294,10 +293,23 @@ class DesfireCard : public Iso14443_4Card {
     void RegisterFileCommands();
     void DiscardTransaction() { pending_.clear(); }
     size_t UsedMemory() const;
-    // Status 0 and *mode when the authentication or free access grants one of `rights`.
-    uint8_t Grant(const desfire::File& file, std::initializer_list<uint8_t> rights,
-                  uint8_t* mode) const;
+    // The access rights of a file a command may use (any one lets it run), as bits.
+    static constexpr uint8_t kReadRight = 0x01;
+    static constexpr uint8_t kWriteRight = 0x02;
+    static constexpr uint8_t kReadWriteRight = 0x04;
+    enum class FileKind { kData, kValue, kRecord };
+    struct OpenedFile {
+        const desfire::File* file = nullptr;  // null when `status` refuses the command
+        uint8_t mode = 0;                     // the communication mode the data travels in
+        uint8_t status = 0;
+    };
+    // Status 0 and *mode when the authentication or free access grants one of the file's
+    // `rights` (k...Right bits).
+    uint8_t Grant(const desfire::File& file, uint8_t rights, uint8_t* mode) const;
     desfire::File* FindFile(uint8_t number);
+    // The file `number` for a command on files of `kind` using one of `rights`, or the status
+    // that refuses it: an unknown file first, then a file of another kind, then the right.
+    OpenedFile OpenFile(uint8_t number, FileKind kind, uint8_t rights);
     // The copy a transaction changes (backup, value and record files) or the file itself.
     desfire::File& Writable(uint8_t number);
     Pending* PendingOf(uint8_t number);
