@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
-# Prints the path of a kestrel-sim built for this machine, building one (release preset) when
-# there is none: the Windows test programs reach the virtual reader over TCP.
+# Prints the path of an up-to-date kestrel-sim built for this machine: the Windows test
+# programs reach the virtual reader over TCP. Uses the sanitizer tree when scripts/test.sh has
+# configured one (brought up to date, usually nothing to do), else the release tree.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-for candidate in build/asan/tools/kestrel-sim build/release/tools/kestrel-sim; do
-    if [ -x "$candidate" ]; then
-        echo "$PWD/$candidate"
-        exit 0
-    fi
-done
-cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" --target kestrel-sim >/dev/null
-echo "$PWD/build/release/tools/kestrel-sim"
+if [ -f build/asan/CMakeCache.txt ]; then
+    tree=build/asan
+else
+    tree=build/release
+    cmake --preset release >/dev/null
+fi
+cmake --build "$tree" -j "$(nproc)" --target kestrel-sim >/dev/null
+echo "$PWD/$tree/tools/kestrel-sim"

@@ -1,6 +1,9 @@
 // The reader classes that talk to real readers.
 #pragma once
 
+#include <cstdint>
+#include <initializer_list>
+
 #include "reader/reader.h"
 
 namespace kestrel::reader {
@@ -155,8 +158,10 @@ class StandardReader : public Reader {
     // The result for an answer too short to hold the expected data: the reader's own
     // failure when it reported one, else KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT.
     Result ShortAnswer() const;
-    // Exchange, then Type B answer handling: the length stored, the answer copied if it fits.
-    Result TypeBAnswer(uint8_t* answer, uint16_t* answerLength);
+    // One Type B command with its parameter bytes; the answer's length stored, the answer
+    // copied if it fits.
+    Result TypeBExchange(uint8_t code, std::initializer_list<uint8_t> parameters, uint8_t* answer,
+                         uint16_t* answerLength);
 };
 
 // A standard reader that also offers RF scanning (reader type READER_TYPE_RFSCAN).

@@ -26,10 +26,14 @@ bool AnswerBufferUsable(const uint8_t* answer, const uint16_t* answerLength) {
 
 }  // namespace
 
-// Exchanges the command filled so far and hands the whole answer to the caller: its length
-// is always stored; an answer longer than the capacity is not copied and gives
+// Sends one Type B command with its parameter bytes and hands the whole answer to the caller:
+// its length is always stored; an answer longer than the capacity is not copied and gives
 // KESTREL_ERR_READING_TOO_MUCH.
-Result StandardReader::TypeBAnswer(uint8_t* answer, uint16_t* answerLength) {
+Result StandardReader::TypeBExchange(uint8_t code, std::initializer_list<uint8_t> parameters,
+                                     uint8_t* answer, uint16_t* answerLength) {
+    if (!AnswerBufferUsable(answer, answerLength)) return KESTREL_ERR_WRONG_PARAMETER;
+    ReaderCommand& cmd = Begin(code);
+    for (uint8_t byte : parameters) cmd.PutByte(byte);
     if (Result r = Exchange(); r != KESTREL_OK) return r;
     const uint32_t capacity = *answerLength;
     const uint32_t size = command_->ResponseSize();
@@ -41,36 +45,21 @@ Result StandardReader::TypeBAnswer(uint8_t* answer, uint16_t* answerLength) {
 
 Result StandardReader::TypeBRequest(uint8_t first, uint8_t second, uint8_t third, uint8_t* answer,
                                     uint16_t* answerLength) {
-    if (!AnswerBufferUsable(answer, answerLength)) return KESTREL_ERR_WRONG_PARAMETER;
-    ReaderCommand& cmd = Begin(kCmdTypeBRequest);
-    cmd.PutByte(first);
-    cmd.PutByte(second);
-    cmd.PutByte(third);
-    return TypeBAnswer(answer, answerLength);
+    return TypeBExchange(kCmdTypeBRequest, {first, second, third}, answer, answerLength);
 }
 
 Result StandardReader::TypeBRequestIdle(uint8_t first, uint8_t second, uint8_t* answer,
                                         uint16_t* answerLength) {
-    if (!AnswerBufferUsable(answer, answerLength)) return KESTREL_ERR_WRONG_PARAMETER;
-    ReaderCommand& cmd = Begin(kCmdTypeBRequestIdle);
-    cmd.PutByte(first);
-    cmd.PutByte(second);
-    return TypeBAnswer(answer, answerLength);
+    return TypeBExchange(kCmdTypeBRequestIdle, {first, second}, answer, answerLength);
 }
 
 Result StandardReader::TypeBRequestWakeUp(uint8_t first, uint8_t second, uint8_t* answer,
                                           uint16_t* answerLength) {
-    if (!AnswerBufferUsable(answer, answerLength)) return KESTREL_ERR_WRONG_PARAMETER;
-    ReaderCommand& cmd = Begin(kCmdTypeBRequestWakeUp);
-    cmd.PutByte(first);
-    cmd.PutByte(second);
-    return TypeBAnswer(answer, answerLength);
+    return TypeBExchange(kCmdTypeBRequestWakeUp, {first, second}, answer, answerLength);
 }
 
 Result StandardReader::TypeBSlotMarker(uint8_t slot, uint8_t* answer, uint16_t* answerLength) {
-    if (!AnswerBufferUsable(answer, answerLength)) return KESTREL_ERR_WRONG_PARAMETER;
-    Begin(kCmdTypeBSlotMarker).PutByte(slot);
-    return TypeBAnswer(answer, answerLength);
+    return TypeBExchange(kCmdTypeBSlotMarker, {slot}, answer, answerLength);
 }
 
 Result StandardReader::TypeBAttrib(const uint8_t* pupi, uint8_t param1, uint8_t param2,
