@@ -7,7 +7,8 @@
 set -euo pipefail
 
 packages=(build-essential cmake libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
-          libhidapi-dev pkg-config)
+          libhidapi-dev pkg-config
+          python3 python3-venv python3-setuptools python3-wheel python3-pytest)
 if [ "${1:-}" = windows ]; then
     packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 dpkg-dev)
 fi
