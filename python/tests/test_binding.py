@@ -3,7 +3,6 @@ import ctypes
 import errno
 import importlib.util
 import re
-import sys
 from pathlib import Path
 
 import pytest
@@ -15,13 +14,18 @@ from kestrel.errors import error_class
 ROOT = Path(__file__).resolve().parents[2]
 HEADER = (ROOT / "include" / "KestrelAPI.h").read_text()
 
-spec = importlib.util.spec_from_file_location("declarations", ROOT / "python" / "tools" / "declarations.py")
+spec = importlib.util.spec_from_file_location(
+    "declarations", ROOT / "python" / "tools" / "declarations.py"
+)
 declarations = importlib.util.module_from_spec(spec)
 spec.loader.exec_module(declarations)
 
 
 def table(module):
-    return {key: getattr(module, key) for key in ("VERSION", "CONSTANTS", "OPAQUE", "STRUCTS", "CALLBACKS", "FUNCTIONS")}
+    return {
+        key: getattr(module, key)
+        for key in ("VERSION", "CONSTANTS", "OPAQUE", "STRUCTS", "CALLBACKS", "FUNCTIONS")
+    }
 
 
 def test_every_export_of_the_header_is_declared_as_the_header_declares_it():
@@ -34,29 +38,55 @@ def test_every_export_of_the_header_is_declared_as_the_header_declares_it():
 def as_doxygen(text):
     # The same header with its block comments turned into Doxygen comments of both styles.
     text = re.sub(r"/\*(?!\*)", "/**", text)
-    return re.sub(r"^(KESTREL_EXPORT)", r"/// @brief exported\n//! (see above)\n\1", text, flags=re.M)
+    return re.sub(
+        r"^(KESTREL_EXPORT)", r"/// @brief exported\n//! (see above)\n\1", text, flags=re.M
+    )
 
 
 @pytest.mark.parametrize(
     "edit, expected",
     [
         (as_doxygen, []),
-        (lambda t: t.replace("KESTREL_EXPORT int32_t KESTREL_CALL HaltCard(KestrelSession* session);",
-                             "KESTREL_EXPORT int32_t KESTREL_CALL HaltCard(KestrelSession* session);\n"
-                             "KESTREL_EXPORT int32_t KESTREL_CALL HaltAll(KestrelSession* session,\n"
-                             "                                           uint32_t reserved);"),
-         ["FUNCTIONS HaltAll: missing from the binding"]),
-        (lambda t: t.replace("RfReset(KestrelSession* session, uint32_t duration)",
-                             "RfReset(KestrelSession* session, uint16_t duration)"),
-         ["FUNCTIONS RfReset: header ('int32_t', ('KestrelSession*', 'uint16_t')), "
-          "binding ('int32_t', ('KestrelSession*', 'uint32_t'))"]),
-        (lambda t: t.replace("uint8_t key[6];", "uint8_t key[8];"),
-         ["STRUCTS MifareKey: header (('uint8_t', 'type'), ('uint8_t[8]', 'key')), "
-          "binding (('uint8_t', 'type'), ('uint8_t[6]', 'key'))"]),
-        (lambda t: t.replace("#define KESTREL_ERR_NO_CARD 8001", "#define KESTREL_ERR_NO_CARD 8101"),
-         ["CONSTANTS KESTREL_ERR_NO_CARD: header 8101, binding 8001"]),
+        (
+            lambda t: t.replace(
+                "KESTREL_EXPORT int32_t KESTREL_CALL HaltCard(KestrelSession* session);",
+                "KESTREL_EXPORT int32_t KESTREL_CALL HaltCard(KestrelSession* session);\n"
+                "KESTREL_EXPORT int32_t KESTREL_CALL HaltAll(KestrelSession* session,\n"
+                "                                           uint32_t reserved);",
+            ),
+            ["FUNCTIONS HaltAll: missing from the binding"],
+        ),
+        (
+            lambda t: t.replace(
+                "RfReset(KestrelSession* session, uint32_t duration)",
+                "RfReset(KestrelSession* session, uint16_t duration)",
+            ),
+            [
+                "FUNCTIONS RfReset: header ('int32_t', ('KestrelSession*', 'uint16_t')), "
+                "binding ('int32_t', ('KestrelSession*', 'uint32_t'))"
+            ],
+        ),
+        (
+            lambda t: t.replace("uint8_t key[6];", "uint8_t key[8];"),
+            [
+                "STRUCTS MifareKey: header (('uint8_t', 'type'), ('uint8_t[8]', 'key')), "
+                "binding (('uint8_t', 'type'), ('uint8_t[6]', 'key'))"
+            ],
+        ),
+        (
+            lambda t: t.replace(
+                "#define KESTREL_ERR_NO_CARD 8001", "#define KESTREL_ERR_NO_CARD 8101"
+            ),
+            ["CONSTANTS KESTREL_ERR_NO_CARD: header 8101, binding 8001"],
+        ),
     ],
-    ids=["doxygen comments", "new export", "changed argument", "changed record", "changed constant"],
+    ids=[
+        "doxygen comments",
+        "new export",
+        "changed argument",
+        "changed record",
+        "changed constant",
+    ],
 )
 def test_the_check_finds_every_kind_of_drift_and_ignores_comments(edit, expected):
     edited = edit(HEADER)
@@ -74,14 +104,31 @@ def test_records_have_the_layout_the_header_asserts():
 @pytest.mark.parametrize(
     "platform, environ, bundled, system, expected",
     [
-        ("linux", {"KESTREL_LIBRARY": "/opt/k/libkestrelapi.so.1"}, True, "libkestrelapi.so.1",
-         ["/opt/k/libkestrelapi.so.1"]),
+        (
+            "linux",
+            {"KESTREL_LIBRARY": "/opt/k/libkestrelapi.so.1"},
+            True,
+            "libkestrelapi.so.1",
+            ["/opt/k/libkestrelapi.so.1"],
+        ),
         ("linux", {}, True, None, ["{pkg}/libkestrelapi.so.1", "libkestrelapi.so.1"]),
         ("linux", {}, False, "libkestrelapi.so.1", ["libkestrelapi.so.1"]),
-        ("win32", {}, True, r"C:\Kestrel\KestrelAPI.dll", ["{pkg}/KestrelAPI.dll", r"C:\Kestrel\KestrelAPI.dll"]),
+        (
+            "win32",
+            {},
+            True,
+            r"C:\Kestrel\KestrelAPI.dll",
+            ["{pkg}/KestrelAPI.dll", r"C:\Kestrel\KestrelAPI.dll"],
+        ),
         ("win32", {}, False, None, ["KestrelAPI.dll"]),
     ],
-    ids=["variable alone", "bundled then loader", "system", "windows bundled", "windows path search"],
+    ids=[
+        "variable alone",
+        "bundled then loader",
+        "system",
+        "windows bundled",
+        "windows path search",
+    ],
 )
 def test_library_is_looked_for_in_order(tmp_path, platform, environ, bundled, system, expected):
     if bundled:
@@ -115,7 +162,9 @@ def test_result_codes_map_to_exceptions(code, cls, text):
     error = error_class(code)(code, "Export")
     assert type(error) is cls
     assert error.code == code and text.lower() in error.message.lower()
-    assert str(error).startswith("Export: ") and (f"0x{code:04X}" if code > 0xA000 else str(code)) in str(error)
+    assert str(error).startswith("Export: ") and (
+        f"0x{code:04X}" if code > 0xA000 else str(code)
+    ) in str(error)
     if cls is kestrel.KestrelTimeoutError:
         assert isinstance(error, TimeoutError)
     if isinstance(error, kestrel.DesfireError):

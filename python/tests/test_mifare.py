@@ -2,7 +2,14 @@
 import pytest
 
 import kestrel
-from kestrel import AccessConditions, BlockRights, ClassicKey, MifareClassic, TrailerRights, Ultralight
+from kestrel import (
+    AccessConditions,
+    BlockRights,
+    ClassicKey,
+    MifareClassic,
+    TrailerRights,
+    Ultralight,
+)
 from kestrel.classic import decode_value, encode_value
 
 WRONG = ClassicKey(bytes(6))
@@ -20,7 +27,9 @@ def test_blocks_sectors_dump_and_restore(kestrel_reader, classic):
     classic.write_block(5, bytes(range(16)))
     assert classic.read_block(5) == bytes(range(16))
     data = bytes(range(48, 96))
-    classic.write_sector(2, data, keys=[WRONG, kestrel.TRANSPORT_KEY])  # a refused key, then the right one
+    classic.write_sector(
+        2, data, keys=[WRONG, kestrel.TRANSPORT_KEY]
+    )  # a refused key, then the right one
     assert classic.read_sector(2)[:48] == data
     image = classic.dump([WRONG, kestrel.TRANSPORT_KEY])
     assert len(image) == 1024 and image[:4] == classic.card.uid
@@ -69,8 +78,13 @@ def test_value_blocks(classic):
 
 @pytest.mark.parametrize(
     "change, code",
-    [(lambda b: b, None), (lambda b: b[:4] + b"\x00" + b[5:], 8030), (lambda b: b[:8] + b"\x01" + b[9:], 8030),
-     (lambda b: b[:13] + b"\x00" + b[14:], 8033), (lambda b: b[:12] + b"\x09\xF6\x09\xF6", 8035)],
+    [
+        (lambda b: b, None),
+        (lambda b: b[:4] + b"\x00" + b[5:], 8030),
+        (lambda b: b[:8] + b"\x01" + b[9:], 8030),
+        (lambda b: b[:13] + b"\x00" + b[14:], 8033),
+        (lambda b: b[:12] + b"\x09\xF6\x09\xF6", 8035),
+    ],
 )
 def test_value_format(change, code):
     block = change(encode_value(-5, 8))
@@ -86,22 +100,26 @@ def test_access_conditions_parse_build_and_refuse():
     transport = AccessConditions.from_bytes(bytes.fromhex("FF078069"))
     assert transport == AccessConditions.transport()
     assert transport.blocks[0] == BlockRights("AB", "AB", "AB", "AB")
-    assert transport.trailer == TrailerRights(write_key_a="A", read_access="A", write_access="A",
-                                              read_key_b="A", write_key_b="A")
+    assert transport.trailer == TrailerRights(
+        write_key_a="A", read_access="A", write_access="A", read_key_b="A", write_key_b="A"
+    )
     assert transport.to_bytes() == bytes.fromhex("FF078069")
     value = AccessConditions.value_sector()
     assert value.blocks[1] == BlockRights(read="AB", write="B", increment="B", decrement="AB")
     assert value.to_bytes() == bytes.fromhex("08778F00")
     mixed = AccessConditions(
         (BlockRights(read="AB"), BlockRights(read="B", write="B"), BlockRights()),
-        TrailerRights(read_access="AB", write_access="B"), user_byte=0x42,
+        TrailerRights(read_access="AB", write_access="B"),
+        user_byte=0x42,
     )
     assert AccessConditions.from_bytes(mixed.to_bytes()) == mixed
     assert "read=AB write=- increment=- decrement=-" in str(mixed) and "0x42" in repr(mixed)
     with pytest.raises(ValueError):
         AccessConditions.from_bytes(bytes.fromhex("FF078169"))  # an inverted bit disagrees
     with pytest.raises(ValueError):
-        AccessConditions((BlockRights(write="A"),) * 3, transport.trailer).to_bytes()  # no such condition
+        AccessConditions(
+            (BlockRights(write="A"),) * 3, transport.trailer
+        ).to_bytes()  # no such condition
 
 
 @pytest.mark.kestrel_cards("ultralight:04A1B2C3D4E5F6")
@@ -111,6 +129,10 @@ def test_ultralight_pages(kestrel_reader):
     assert card.read_page(4) == b"\x01\x02\x03\x04"
     assert card.read(4)[:4] == b"\x01\x02\x03\x04"
     image = card.dump()
-    assert len(image) == 64 and image[:3] == bytes.fromhex("04A1B2") and image[16:20] == b"\x01\x02\x03\x04"
+    assert (
+        len(image) == 64
+        and image[:3] == bytes.fromhex("04A1B2")
+        and image[16:20] == b"\x01\x02\x03\x04"
+    )
     with pytest.raises(ValueError):
         card.write_page(5, b"\x01")

@@ -66,7 +66,10 @@ def test_scan_halt_and_families(kestrel_reader):
     second = kestrel_reader.scan()
     kestrel_reader.halt()
     assert (first.family, first.atqa, first.sak) == (kestrel.CardFamily.DESFIRE, 0x0344, 0x20)
-    assert (second.family, second.uid) == (kestrel.CardFamily.MIFARE_ULTRALIGHT, bytes.fromhex("04A1B2C3D4E5F6"))
+    assert (second.family, second.uid) == (
+        kestrel.CardFamily.MIFARE_ULTRALIGHT,
+        bytes.fromhex("04A1B2C3D4E5F6"),
+    )
     with pytest.raises(kestrel.NoCardError):
         kestrel_reader.scan()
     kestrel_reader.select(first)
@@ -75,9 +78,16 @@ def test_scan_halt_and_families(kestrel_reader):
 
 @pytest.mark.parametrize(
     "atqa, sak, family",
-    [(0x0004, 0x08, "MIFARE_CLASSIC_1K"), (0x0002, 0x18, "MIFARE_CLASSIC_4K"), (0x0004, 0x09, "MIFARE_MINI"),
-     (0x0044, 0x00, "MIFARE_ULTRALIGHT"), (0x0344, 0x20, "DESFIRE"), (0x0004, 0x28, "MIFARE_CLASSIC_1K"),
-     (0x0048, 0x20, "ISO14443_4"), (0x0004, 0x01, "UNKNOWN")],
+    [
+        (0x0004, 0x08, "MIFARE_CLASSIC_1K"),
+        (0x0002, 0x18, "MIFARE_CLASSIC_4K"),
+        (0x0004, 0x09, "MIFARE_MINI"),
+        (0x0044, 0x00, "MIFARE_ULTRALIGHT"),
+        (0x0344, 0x20, "DESFIRE"),
+        (0x0004, 0x28, "MIFARE_CLASSIC_1K"),
+        (0x0048, 0x20, "ISO14443_4"),
+        (0x0004, 0x01, "UNKNOWN"),
+    ],
 )
 def test_family_from_atqa_and_sak(atqa, sak, family):
     assert kestrel.CardFamily.of(atqa, sak) is kestrel.CardFamily[family]
@@ -92,7 +102,9 @@ def test_poll_reports_arrivals_and_removals(kestrel_sim, kestrel_reader):
     kestrel_sim.add("ultralight:04112233445566")
     event, card = next(events)
     assert (event, card.uid) == (kestrel.CardEvent.ARRIVED, bytes.fromhex("04112233445566"))
-    assert list(kestrel_reader.poll(interval=0.01, timeout=0.05)) == [(kestrel.CardEvent.ARRIVED, card)]
+    assert list(kestrel_reader.poll(interval=0.01, timeout=0.05)) == [
+        (kestrel.CardEvent.ARRIVED, card)
+    ]
 
 
 @pytest.mark.kestrel_cards("classic1k:A1B2C3D4", firmware="bench reader 2.1")

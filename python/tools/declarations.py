@@ -62,7 +62,7 @@ def parse(header_text: str) -> Dict[str, object]:
         if re.fullmatch(r"(0[xX][0-9A-Fa-f]+|\d+)[uU]?", value):
             number = int(value.rstrip("uU"), 0)
             if name.startswith("KESTREL_VERSION_"):
-                version[name[len("KESTREL_VERSION_"):]] = number
+                version[name[len("KESTREL_VERSION_") :]] = number
             constants[name] = number
     # Brace initializers such as VALUE_SECTOR_ACCESS continue over a backslash line.
     for name, body in re.findall(r"#[ \t]*define[ \t]+(\w+)[ \t]*\\?\s*\{([^}]*)\}", text):

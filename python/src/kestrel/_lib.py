@@ -48,7 +48,7 @@ class LibraryNotFoundError(OSError):
 
 def ctype(spec: str) -> Any:
     """The ctypes type of a C type as the declaration table spells it ('const uint8_t*')."""
-    spec = spec[len("const "):] if spec.startswith("const ") else spec
+    spec = spec[len("const ") :] if spec.startswith("const ") else spec
     array = re.fullmatch(r"(\w+)\[(\d+)\]", spec)
     if array:
         return ctype(array.group(1)) * int(array.group(2))
@@ -66,7 +66,9 @@ def ctype(spec: str) -> Any:
 
 _types: Dict[str, Any] = {}
 for _name, _fields in STRUCTS.items():
-    _types[_name] = type(_name, (ctypes.Structure,), {"_fields_": [(f, ctype(t)) for t, f in _fields]})
+    _types[_name] = type(
+        _name, (ctypes.Structure,), {"_fields_": [(f, ctype(t)) for t, f in _fields]}
+    )
 for _name, (_result, _arguments) in CALLBACKS.items():
     _types[_name] = _FUNCTYPE(ctype(_result), *(ctype(a) for a in _arguments))
 

@@ -2,9 +2,10 @@
 from __future__ import annotations
 
 import ctypes
+import functools
 import struct
 from dataclasses import dataclass, fields
-from typing import Any, Callable, Iterable, Mapping, Optional, Sequence, Tuple, TypeVar, Union
+from typing import Any, Callable, Iterable, List, Mapping, Optional, Sequence, Tuple, TypeVar, Union
 
 from . import _lib
 from .errors import AuthenticationError, CardError
@@ -60,9 +61,10 @@ class MifareClassic:
 
     def _with_keys(self, sector: int, keys: Keys, action: Callable[[ClassicKey], T]) -> T:
         """action(key) with each key for the sector in turn until one is accepted."""
-        if isinstance(keys, Mapping):
-            keys = keys[sector]
-        candidates = [keys] if isinstance(keys, (ClassicKey, bytes, bytearray)) else list(keys)
+        given = keys[sector] if isinstance(keys, Mapping) else keys
+        candidates: List[ClassicKeyLike] = (
+            [given] if isinstance(given, (ClassicKey, bytes, bytearray)) else list(given)
+        )
         refused: Optional[AuthenticationError] = None
         for key in candidates:
             try:
@@ -86,7 +88,9 @@ class MifareClassic:
         if len(data) != BLOCK:
             raise ValueError("a block is 16 bytes")
         record = classic_key(key).record()
-        self._call("MifC_WriteBlockAuth", ctypes.byref(record), self._serial, block, _lib.from_bytes(data))
+        self._call(
+            "MifC_WriteBlockAuth", ctypes.byref(record), self._serial, block, _lib.from_bytes(data)
+        )
 
     # Sectors.
     # The library's block runs count in 8-bit block numbers: a run that ends on block 255, the
@@ -96,7 +100,15 @@ class MifareClassic:
         data = _lib.buffer(count * BLOCK)
         record = key.record()
         last = 1 if first_block(sector) + offset + count == 256 else 0
-        self._call("ReadBlocksFromSector", ctypes.byref(record), self._serial, sector, offset, count - last, data)
+        self._call(
+            "ReadBlocksFromSector",
+            ctypes.byref(record),
+            self._serial,
+            sector,
+            offset,
+            count - last,
+            data,
+        )
         blocks = _lib.to_bytes(data, (count - last) * BLOCK)
         if last:
             self._call("MifC_ReadBlock", 255, data)
@@ -108,8 +120,13 @@ class MifareClassic:
         count = len(data) // BLOCK
         last = 1 if first_block(sector) + offset + count == 256 else 0
         self._call(
-            "WriteBlocksFromSector", ctypes.byref(record), self._serial, sector, offset,
-            count - last, _lib.from_bytes(data),
+            "WriteBlocksFromSector",
+            ctypes.byref(record),
+            self._serial,
+            sector,
+            offset,
+            count - last,
+            _lib.from_bytes(data),
         )
         if last:
             self._call("MifC_WriteBlock", 255, _lib.from_bytes(data[-BLOCK:]))
@@ -130,7 +147,9 @@ class MifareClassic:
         if len(data) != size:
             raise ValueError(f"sector {sector} holds {size} data bytes")
         skip = 1 if sector == 0 else 0
-        self._with_keys(sector, keys, lambda key: self._write_blocks(sector, skip, data[skip * BLOCK :], key))
+        self._with_keys(
+            sector, keys, lambda key: self._write_blocks(sector, skip, data[skip * BLOCK :], key)
+        )
 
     def access_conditions(self, sector: int, keys: Keys = TRANSPORT_KEY) -> "AccessConditions":
         trailer = self._with_keys(
@@ -173,9 +192,7 @@ class MifareClassic:
             skip = 1 if sector == 0 else 0
             count = block_count(sector) - (0 if trailers else 1)
             data = image[start + skip * BLOCK : start + count * BLOCK]
-            self._with_keys(
-                sector, keys, lambda key, s=sector, k=skip, d=data: self._write_blocks(s, k, d, key)
-            )
+            self._with_keys(sector, keys, functools.partial(self._write_blocks, sector, skip, data))
 
     # Value blocks.
     def read_value(self, block: int, key: ClassicKeyLike = TRANSPORT_KEY) -> int:
@@ -192,9 +209,13 @@ class MifareClassic:
     def decrement(self, block: int, amount: int, key: ClassicKeyLike = TRANSPORT_KEY) -> None:
         self._value_operation(_lib.VALUE_OP_DECREMENT, block, amount, key)
 
-    def _value_operation(self, operation: int, block: int, amount: int, key: ClassicKeyLike) -> None:
+    def _value_operation(
+        self, operation: int, block: int, amount: int, key: ClassicKeyLike
+    ) -> None:
         record = classic_key(key).record()
-        self._call("MifC_ProcessValueAuth", ctypes.byref(record), self._serial, operation, block, amount)
+        self._call(
+            "MifC_ProcessValueAuth", ctypes.byref(record), self._serial, operation, block, amount
+        )
 
 
 # The library's value-block functions each activate the card themselves, which the session
@@ -264,8 +285,11 @@ class TrailerRights:
     write_key_b: str = ""
 
     _BITS = (
-        ("write_key_a", 0x02), ("read_access", 0x04), ("write_access", 0x08),
-        ("read_key_b", 0x10), ("write_key_b", 0x20),
+        ("write_key_a", 0x02),
+        ("read_access", 0x04),
+        ("write_access", 0x08),
+        ("read_key_b", 0x10),
+        ("write_key_b", 0x20),
     )
 
 
@@ -292,7 +316,9 @@ class AccessConditions:
         blocks = []
         for group in range(3):
             _lib.ACL_ParseDataConditions(group, raw, ctypes.byref(a), ctypes.byref(b))
-            blocks.append(BlockRights(*(_who(a.value, b.value, bit) for _, bit in BlockRights._BITS)))
+            blocks.append(
+                BlockRights(*(_who(a.value, b.value, bit) for _, bit in BlockRights._BITS))
+            )
         _lib.ACL_ParseTrailerConditions(raw, ctypes.byref(a), ctypes.byref(b))
         trailer = TrailerRights(*(_who(a.value, b.value, bit) for _, bit in TrailerRights._BITS))
         return cls((blocks[0], blocks[1], blocks[2]), trailer, access[3])
@@ -325,5 +351,7 @@ class AccessConditions:
 
     def __repr__(self) -> str:
         groups = "; ".join(f"{n}: {_text(r)}" for n, r in enumerate(self.blocks))
-        return f"<AccessConditions blocks {groups}; trailer: {_text(self.trailer)}; user 0x{self.user_byte:02X}>"
-
+        trailer = _text(self.trailer)
+        return (
+            f"<AccessConditions blocks {groups}; trailer: {trailer}; user 0x{self.user_byte:02X}>"
+        )

@@ -85,7 +85,9 @@ class FileSettings:
                 limited_credit_value=number(8, 4, True),
                 limited_credit=bool(specific[12]),
             )
-        return cls(*common, record_size=number(0, 3), max_records=number(3, 3), records=number(6, 3))
+        return cls(
+            *common, record_size=number(0, 3), max_records=number(3, 3), records=number(6, 3)
+        )
 
     def comm_for(self, rights: Tuple[str, ...], key: Optional[int]) -> Comm:
         """How the card moves data for a command that any of `rights` allows, with key `key`
@@ -120,7 +122,9 @@ class VersionPart:
     @classmethod
     def decode(cls, raw: bytes) -> "VersionPart":
         storage = raw[5]
-        return cls(raw[0], raw[1], raw[2], raw[3], raw[4], 1 << (storage >> 1), not storage & 1, raw[6])
+        return cls(
+            raw[0], raw[1], raw[2], raw[3], raw[4], 1 << (storage >> 1), not storage & 1, raw[6]
+        )
 
 
 @dataclass(frozen=True)
@@ -138,8 +142,12 @@ class DesfireVersion:
             return (byte >> 4) * 10 + (byte & 0x0F)
 
         return cls(
-            VersionPart.decode(raw[0:7]), VersionPart.decode(raw[7:14]), raw[14:21], raw[21:26],
-            bcd(raw[26]), 2000 + bcd(raw[27]),
+            VersionPart.decode(raw[0:7]),
+            VersionPart.decode(raw[7:14]),
+            raw[14:21],
+            raw[21:26],
+            bcd(raw[26]),
+            2000 + bcd(raw[27]),
         )
 
 
@@ -229,7 +237,9 @@ class Desfire:
         self._call("DF_FormatCard")
 
     # Keys.
-    def change_key(self, key_number: int, new_key: DesfireKeyLike, old_key: Optional[DesfireKeyLike] = None) -> None:
+    def change_key(
+        self, key_number: int, new_key: DesfireKeyLike, old_key: Optional[DesfireKeyLike] = None
+    ) -> None:
         """Changes a key of the selected application. Changing the key of the authentication
         in force needs no old key and ends the authentication; any other key needs its
         present value as old_key."""
@@ -240,7 +250,9 @@ class Desfire:
         elif old_key is None:
             raise ValueError("changing another key than the authenticated one needs old_key")
         else:
-            self._call("DF_ChangeKey", key_number, desfire_key(old_key).buffer(), new, self._session_key)
+            self._call(
+                "DF_ChangeKey", key_number, desfire_key(old_key).buffer(), new, self._session_key
+            )
 
     def key_settings(self) -> Tuple[int, int]:
         """The key settings byte and the number of keys of the selected application."""
@@ -267,38 +279,72 @@ class Desfire:
         comm, kind, length = ctypes.c_uint8(), ctypes.c_uint8(), ctypes.c_uint8(13)
         access, specific = _lib.buffer(4), _lib.buffer(13)
         self._call(
-            "DF_GetFileSettings", file, ctypes.byref(comm), ctypes.byref(kind), access,
-            ctypes.byref(length), specific,
+            "DF_GetFileSettings",
+            file,
+            ctypes.byref(comm),
+            ctypes.byref(kind),
+            access,
+            ctypes.byref(length),
+            specific,
         )
         return FileSettings.decode(
             comm.value, kind.value, _lib.to_bytes(access, 4), _lib.to_bytes(specific, length.value)
         )
 
-    def create_std_file(self, file: int, size: int, mode: Comm = Comm.PLAIN, access: AccessRights = AccessRights()) -> None:
+    def create_std_file(
+        self, file: int, size: int, mode: Comm = Comm.PLAIN, access: AccessRights = AccessRights()
+    ) -> None:
         self._call("DF_CreateStdFile", file, mode, access.buffer(), size)
 
-    def create_backup_file(self, file: int, size: int, mode: Comm = Comm.PLAIN, access: AccessRights = AccessRights()) -> None:
+    def create_backup_file(
+        self, file: int, size: int, mode: Comm = Comm.PLAIN, access: AccessRights = AccessRights()
+    ) -> None:
         self._call("DF_CreateBackupFile", file, mode, access.buffer(), size)
 
     def create_value_file(
-        self, file: int, lower_limit: int = 0, upper_limit: int = 0x7FFFFFFF, value: int = 0,
-        limited_credit: bool = False, mode: Comm = Comm.PLAIN, access: AccessRights = AccessRights(),
+        self,
+        file: int,
+        lower_limit: int = 0,
+        upper_limit: int = 0x7FFFFFFF,
+        value: int = 0,
+        limited_credit: bool = False,
+        mode: Comm = Comm.PLAIN,
+        access: AccessRights = AccessRights(),
     ) -> None:
         self._call(
-            "DF_CreateValueFile", file, mode, access.buffer(), lower_limit & 0xFFFFFFFF,
-            upper_limit & 0xFFFFFFFF, value & 0xFFFFFFFF, int(limited_credit),
+            "DF_CreateValueFile",
+            file,
+            mode,
+            access.buffer(),
+            lower_limit & 0xFFFFFFFF,
+            upper_limit & 0xFFFFFFFF,
+            value & 0xFFFFFFFF,
+            int(limited_credit),
         )
 
     def create_record_file(
-        self, file: int, record_size: int, max_records: int, cyclic: bool = False,
-        mode: Comm = Comm.PLAIN, access: AccessRights = AccessRights(),
+        self,
+        file: int,
+        record_size: int,
+        max_records: int,
+        cyclic: bool = False,
+        mode: Comm = Comm.PLAIN,
+        access: AccessRights = AccessRights(),
     ) -> None:
         """Creates a linear record file, or a cyclic one with cyclic=True (which holds at
         most max_records - 1 records at once)."""
         # The library's flag picks the command byte the other way round from the card's
         # command set (it keeps that for older applications): a cyclic file asks for 0xC0,
         # which the library sends for cyclic=0.
-        self._call("DF_CreateRecordFile", file, mode, access.buffer(), record_size, max_records, int(not cyclic))
+        self._call(
+            "DF_CreateRecordFile",
+            file,
+            mode,
+            access.buffer(),
+            record_size,
+            max_records,
+            int(not cyclic),
+        )
 
     def delete_file(self, file: int) -> None:
         self._call("DF_DeleteFile", file)
@@ -307,7 +353,9 @@ class Desfire:
         self._call("DF_ChangeFileSettings", file, mode, access.buffer(), self._session_key)
 
     # Data.
-    def read(self, file: int, offset: int = 0, length: Optional[int] = None, mode: Optional[Comm] = None) -> bytes:
+    def read(
+        self, file: int, offset: int = 0, length: Optional[int] = None, mode: Optional[Comm] = None
+    ) -> bytes:
         """Bytes of a standard or backup file: `length` bytes from `offset`, or the rest."""
         if length is None or mode is None:
             settings = self.file_settings(file)
@@ -323,12 +371,24 @@ class Desfire:
 
     def write(self, file: int, data: bytes, offset: int = 0, mode: Optional[Comm] = None) -> None:
         self._call(
-            "DF_WriteData", file, self._mode(file, mode, _WRITE), offset, len(data), _lib.from_bytes(data), self._session_key
+            "DF_WriteData",
+            file,
+            self._mode(file, mode, _WRITE),
+            offset,
+            len(data),
+            _lib.from_bytes(data),
+            self._session_key,
         )
 
     def value(self, file: int, mode: Optional[Comm] = None) -> int:
         value = ctypes.c_uint32()
-        self._call("DF_GetValue", file, self._mode(file, mode, _GET_VALUE), ctypes.byref(value), self._session_key)
+        self._call(
+            "DF_GetValue",
+            file,
+            self._mode(file, mode, _GET_VALUE),
+            ctypes.byref(value),
+            self._session_key,
+        )
         return int.from_bytes(bytes(value), "little", signed=True)
 
     def credit(self, file: int, amount: int, mode: Optional[Comm] = None) -> None:
@@ -339,23 +399,44 @@ class Desfire:
         self._call("DF_Debit", file, self._mode(file, mode, _DEBIT), amount, self._session_key)
 
     def limited_credit(self, file: int, amount: int, mode: Optional[Comm] = None) -> None:
-        self._call("DF_LimitedCredit", file, self._mode(file, mode, _LIMITED_CREDIT), amount, self._session_key)
-
-    def write_record(self, file: int, data: bytes, offset: int = 0, mode: Optional[Comm] = None) -> None:
-        """Writes (part of) a new record (takes effect with commit())."""
         self._call(
-            "DF_WriteRecord", file, self._mode(file, mode, _WRITE), offset, len(data), _lib.from_bytes(data), self._session_key
+            "DF_LimitedCredit",
+            file,
+            self._mode(file, mode, _LIMITED_CREDIT),
+            amount,
+            self._session_key,
         )
 
-    def records(self, file: int, offset: int = 0, count: int = 0, mode: Optional[Comm] = None) -> List[bytes]:
-        """`count` records (0: all) from record `offset` on, oldest first."""
+    def write_record(
+        self, file: int, data: bytes, offset: int = 0, mode: Optional[Comm] = None
+    ) -> None:
+        """Writes (part of) a new record (takes effect with commit())."""
+        self._call(
+            "DF_WriteRecord",
+            file,
+            self._mode(file, mode, _WRITE),
+            offset,
+            len(data),
+            _lib.from_bytes(data),
+            self._session_key,
+        )
+
+    def records(
+        self, file: int, offset: int = 0, count: int = 0, mode: Optional[Comm] = None
+    ) -> List[bytes]:
+        """`count` records (0: all) from record `offset` on, counted back from the newest
+        (0: the newest), in the order they were written."""
         settings = self.file_settings(file)
+        if not settings.records:
+            return []  # the card refuses to read an empty file (boundary error)
         size = settings.record_size or 0
         mode = settings.comm_for(_READ, self._key_number) if mode is None else mode
         room = (count or settings.max_records or 0) * size
         data = _lib.buffer(room)
         got = ctypes.c_uint32(count)
-        self._call("DF_ReadRecords", file, mode, offset, ctypes.byref(got), data, size, self._session_key)
+        self._call(
+            "DF_ReadRecords", file, mode, offset, ctypes.byref(got), data, size, self._session_key
+        )
         raw = _lib.to_bytes(data, min(got.value * size, room))
         return [raw[i : i + size] for i in range(0, len(raw), size)]
 

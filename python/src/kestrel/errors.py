@@ -6,11 +6,11 @@ library's text for it (`message`) and the exported function that returned it (`f
 from __future__ import annotations
 
 import errno
-from typing import Optional, Type
+from typing import Any, Mapping, Optional, Type
 
 from . import _lib
 
-_C = _lib.CONSTANTS
+_C: Mapping[str, Any] = _lib.CONSTANTS
 
 # Codes of the 8001-8998 range that describe the session, the reader or the line rather than
 # the card in front of it.
@@ -34,8 +34,12 @@ _READER_SIDE = frozenset(
 
 # No answer in time: from the line, the reader, the card, or the operating system.
 _TIMEOUTS = frozenset(
-    [_C["KESTREL_ERR_RS232_READ"], _C["KESTREL_ERR_FRAME_CARD_TIMEOUT"],
-     _C["KESTREL_ERR_READER_TIMEOUT"], errno.ETIMEDOUT]
+    [
+        _C["KESTREL_ERR_RS232_READ"],
+        _C["KESTREL_ERR_FRAME_CARD_TIMEOUT"],
+        _C["KESTREL_ERR_READER_TIMEOUT"],
+        errno.ETIMEDOUT,
+    ]
     + ([errno.WSAETIMEDOUT] if hasattr(errno, "WSAETIMEDOUT") else [])
 )
 
@@ -45,7 +49,8 @@ _DESFIRE_STATUS = _C["KESTREL_ERR_DF_CARD_STATUS_BASE"]
 
 def error_text(code: int) -> str:
     """The library's English text for a result code."""
-    return _lib.GetErrorText(code).decode("utf-8", "replace")
+    text: bytes = _lib.GetErrorText(code)
+    return text.decode("utf-8", "replace")
 
 
 class KestrelError(Exception):
@@ -58,7 +63,9 @@ class KestrelError(Exception):
         super().__init__(code, self.message)
 
     def __str__(self) -> str:
-        number = f"0x{self.code:04X}" if _DESFIRE_FIRST <= self.code <= _DESFIRE_LAST else str(self.code)
+        number = (
+            f"0x{self.code:04X}" if _DESFIRE_FIRST <= self.code <= _DESFIRE_LAST else str(self.code)
+        )
         where = f"{self.function}: " if self.function else ""
         return f"{where}{self.message.strip()} ({number})"
 

@@ -37,7 +37,9 @@ def activate(card: Card, fsdi: int = 0, cid: int = 0) -> bytes:
     ats = _lib.buffer(256)
     length = ctypes.c_uint32(256)
     parameter = _lib.from_bytes(bytes(((fsdi & 0x0F) << 4 | (cid & 0x0F),)))
-    card.reader._call("SendDirectCommand", _READER_REQUEST_ATS, parameter, 1, ats, ctypes.byref(length))
+    card.reader._call(
+        "SendDirectCommand", _READER_REQUEST_ATS, parameter, 1, ats, ctypes.byref(length)
+    )
     return _lib.to_bytes(ats, length.value)
 
 
@@ -76,8 +78,14 @@ class Iso14443_4:
         answer = _lib.buffer(_ANSWER_ROOM)
         length = ctypes.c_uint16(_ANSWER_ROOM)
         self._call(
-            "Send_Raw_APDU", ctypes.byref(self._block_number), self._frame_size,
-            _lib.from_bytes(apdu), len(apdu), answer, ctypes.byref(length), round(self.timeout * 1000),
+            "Send_Raw_APDU",
+            ctypes.byref(self._block_number),
+            self._frame_size,
+            _lib.from_bytes(apdu),
+            len(apdu),
+            answer,
+            ctypes.byref(length),
+            round(self.timeout * 1000),
         )
         return _lib.to_bytes(answer, length.value)
 

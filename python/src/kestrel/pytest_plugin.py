@@ -67,20 +67,28 @@ class VirtualReader:
         command += ["--rfscan"] if rfscan else []
         command += ["--log"] if log else []
         self._process = subprocess.Popen(
-            command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-            text=True, bufsize=1,
+            command,
+            stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+            text=True,
+            bufsize=1,
         )
         # Reader threads turn the pipes into queues, so every wait has a time-out on every
         # platform and a chatty standard error (--log) can never fill up and block the program.
         self._lines: "queue.Queue[Optional[str]]" = queue.Queue()
         self._errors: List[str] = []
-        threading.Thread(target=self._pump, args=(self._process.stdout, self._lines.put), daemon=True).start()
-        threading.Thread(target=self._pump, args=(self._process.stderr, self._errors.append), daemon=True).start()
+        threading.Thread(
+            target=self._pump, args=(self._process.stdout, self._lines.put), daemon=True
+        ).start()
+        threading.Thread(
+            target=self._pump, args=(self._process.stderr, self._errors.append), daemon=True
+        ).start()
         first = self._next_line()
         if not first.startswith("listening on tcp "):
             self._kill()
             raise VirtualReaderError(f"kestrel-sim did not start: {first or self.stderr}")
-        self.host, _, port = first[len("listening on tcp "):].rpartition(":")
+        self.host, _, port = first[len("listening on tcp ") :].rpartition(":")
         self.port = int(port)
 
     @staticmethod
@@ -196,7 +204,9 @@ def kestrel_sim_factory() -> Iterator[Callable[..., VirtualReader]]:
 
 
 @pytest.fixture
-def kestrel_sim(request: pytest.FixtureRequest, kestrel_sim_factory: Callable[..., VirtualReader]) -> VirtualReader:
+def kestrel_sim(
+    request: pytest.FixtureRequest, kestrel_sim_factory: Callable[..., VirtualReader]
+) -> VirtualReader:
     """A virtual reader with the cards of the test's kestrel_cards marker."""
     marker = request.node.get_closest_marker("kestrel_cards")
     if marker is None:

@@ -58,7 +58,8 @@ class Card:
         return CardFamily.of(self.atqa, self.sak)
 
     def __repr__(self) -> str:
-        return f"<Card {self.uid.hex().upper()} ATQA {self.atqa:04X} SAK {self.sak:02X} {self.family.value}>"
+        uid = self.uid.hex().upper()
+        return f"<Card {uid} ATQA {self.atqa:04X} SAK {self.sak:02X} {self.family.value}>"
 
 
 class CardEvent(enum.Enum):
