@@ -369,57 +369,40 @@ class Desfire:
         self._call("DF_ReadData", file, mode, offset, ctypes.byref(got), data, self._session_key)
         return _lib.to_bytes(data, min(got.value, length))
 
-    def write(self, file: int, data: bytes, offset: int = 0, mode: Optional[Comm] = None) -> None:
+    def _transfer(self, function: str, file: int, data: bytes, offset: int, mode: Comm) -> None:
         self._call(
-            "DF_WriteData",
-            file,
-            self._mode(file, mode, _WRITE),
-            offset,
-            len(data),
-            _lib.from_bytes(data),
-            self._session_key,
+            function, file, mode, offset, len(data), _lib.from_bytes(data), self._session_key
         )
+
+    def write(self, file: int, data: bytes, offset: int = 0, mode: Optional[Comm] = None) -> None:
+        self._transfer("DF_WriteData", file, data, offset, self._mode(file, mode, _WRITE))
 
     def value(self, file: int, mode: Optional[Comm] = None) -> int:
         value = ctypes.c_uint32()
-        self._call(
-            "DF_GetValue",
-            file,
-            self._mode(file, mode, _GET_VALUE),
-            ctypes.byref(value),
-            self._session_key,
-        )
+        mode = self._mode(file, mode, _GET_VALUE)
+        self._call("DF_GetValue", file, mode, ctypes.byref(value), self._session_key)
         return int.from_bytes(bytes(value), "little", signed=True)
 
+    def _change_value(self, function: str, file: int, amount: int, mode: Comm) -> None:
+        self._call(function, file, mode, amount, self._session_key)
+
     def credit(self, file: int, amount: int, mode: Optional[Comm] = None) -> None:
-        """Adds `amount` (takes effect with commit())."""
-        self._call("DF_Credit", file, self._mode(file, mode, _CREDIT), amount, self._session_key)
+        """Adds `amount` (takes effect with commit(), as debit and limited_credit do)."""
+        self._change_value("DF_Credit", file, amount, self._mode(file, mode, _CREDIT))
 
     def debit(self, file: int, amount: int, mode: Optional[Comm] = None) -> None:
-        self._call("DF_Debit", file, self._mode(file, mode, _DEBIT), amount, self._session_key)
+        self._change_value("DF_Debit", file, amount, self._mode(file, mode, _DEBIT))
 
     def limited_credit(self, file: int, amount: int, mode: Optional[Comm] = None) -> None:
-        self._call(
-            "DF_LimitedCredit",
-            file,
-            self._mode(file, mode, _LIMITED_CREDIT),
-            amount,
-            self._session_key,
+        self._change_value(
+            "DF_LimitedCredit", file, amount, self._mode(file, mode, _LIMITED_CREDIT)
         )
 
     def write_record(
         self, file: int, data: bytes, offset: int = 0, mode: Optional[Comm] = None
     ) -> None:
         """Writes (part of) a new record (takes effect with commit())."""
-        self._call(
-            "DF_WriteRecord",
-            file,
-            self._mode(file, mode, _WRITE),
-            offset,
-            len(data),
-            _lib.from_bytes(data),
-            self._session_key,
-        )
+        self._transfer("DF_WriteRecord", file, data, offset, self._mode(file, mode, _WRITE))
 
     def records(
         self, file: int, offset: int = 0, count: int = 0, mode: Optional[Comm] = None
