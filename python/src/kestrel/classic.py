@@ -80,14 +80,14 @@ class MifareClassic:
     # Blocks.
     def read_block(self, block: int, key: ClassicKeyLike = TRANSPORT_KEY) -> bytes:
         data = _lib.buffer(BLOCK)
-        record = classic_key(key).record()
+        record = classic_key(key)._record()
         self._call("MifC_ReadBlockAuth", ctypes.byref(record), self._serial, block, data)
         return _lib.to_bytes(data, BLOCK)
 
     def write_block(self, block: int, data: bytes, key: ClassicKeyLike = TRANSPORT_KEY) -> None:
         if len(data) != BLOCK:
             raise ValueError("a block is 16 bytes")
-        record = classic_key(key).record()
+        record = classic_key(key)._record()
         self._call(
             "MifC_WriteBlockAuth", ctypes.byref(record), self._serial, block, _lib.from_bytes(data)
         )
@@ -98,7 +98,7 @@ class MifareClassic:
     # block short (it still authenticates) and block 255 goes on its own.
     def _read_blocks(self, sector: int, offset: int, count: int, key: ClassicKey) -> bytes:
         data = _lib.buffer(count * BLOCK)
-        record = key.record()
+        record = key._record()
         last = 1 if first_block(sector) + offset + count == 256 else 0
         self._call(
             "ReadBlocksFromSector",
@@ -116,7 +116,7 @@ class MifareClassic:
         return blocks
 
     def _write_blocks(self, sector: int, offset: int, data: bytes, key: ClassicKey) -> None:
-        record = key.record()
+        record = key._record()
         count = len(data) // BLOCK
         last = 1 if first_block(sector) + offset + count == 256 else 0
         self._call(
@@ -212,7 +212,7 @@ class MifareClassic:
     def _value_operation(
         self, operation: int, block: int, amount: int, key: ClassicKeyLike
     ) -> None:
-        record = classic_key(key).record()
+        record = classic_key(key)._record()
         self._call(
             "MifC_ProcessValueAuth", ctypes.byref(record), self._serial, operation, block, amount
         )

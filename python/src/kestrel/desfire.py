@@ -47,7 +47,7 @@ class AccessRights:
     read_write: int = 0
     change: int = 0
 
-    def buffer(self) -> Any:
+    def _buffer(self) -> Any:
         return _lib.from_bytes(bytes((self.read, self.write, self.read_write, self.change)))
 
 
@@ -178,7 +178,8 @@ class Desfire:
 
     def close(self) -> None:
         self._forget_session()
-        self._call("DF_FreeData")
+        if not self.card.reader.closed:  # closing the reader freed the context already
+            self._call("DF_FreeData")
 
     def _call(self, function: str, *arguments: Any) -> None:
         self.card.reader._call(function, *arguments)
@@ -212,7 +213,7 @@ class Desfire:
         """Authenticates with a key of the selected application (or of the card)."""
         session_key = _lib.buffer(_lib.DF_KEY_LENGTH)
         self._forget_session()
-        self._call("DF_AuthKey", key_number, desfire_key(key).buffer(), session_key)
+        self._call("DF_AuthKey", key_number, desfire_key(key)._buffer(), session_key)
         self._session_key, self._key_number = session_key, key_number
 
     def applications(self) -> List[int]:
@@ -243,7 +244,7 @@ class Desfire:
         """Changes a key of the selected application. Changing the key of the authentication
         in force needs no old key and ends the authentication; any other key needs its
         present value as old_key."""
-        new = desfire_key(new_key).buffer()
+        new = desfire_key(new_key)._buffer()
         if key_number == self._key_number:
             self._call("DF_ChangeCurKey", key_number, new, self._session_key)
             self._forget_session()
@@ -251,7 +252,7 @@ class Desfire:
             raise ValueError("changing another key than the authenticated one needs old_key")
         else:
             self._call(
-                "DF_ChangeKey", key_number, desfire_key(old_key).buffer(), new, self._session_key
+                "DF_ChangeKey", key_number, desfire_key(old_key)._buffer(), new, self._session_key
             )
 
     def key_settings(self) -> Tuple[int, int]:
@@ -294,12 +295,12 @@ class Desfire:
     def create_std_file(
         self, file: int, size: int, mode: Comm = Comm.PLAIN, access: AccessRights = AccessRights()
     ) -> None:
-        self._call("DF_CreateStdFile", file, mode, access.buffer(), size)
+        self._call("DF_CreateStdFile", file, mode, access._buffer(), size)
 
     def create_backup_file(
         self, file: int, size: int, mode: Comm = Comm.PLAIN, access: AccessRights = AccessRights()
     ) -> None:
-        self._call("DF_CreateBackupFile", file, mode, access.buffer(), size)
+        self._call("DF_CreateBackupFile", file, mode, access._buffer(), size)
 
     def create_value_file(
         self,
@@ -315,7 +316,7 @@ class Desfire:
             "DF_CreateValueFile",
             file,
             mode,
-            access.buffer(),
+            access._buffer(),
             lower_limit & 0xFFFFFFFF,
             upper_limit & 0xFFFFFFFF,
             value & 0xFFFFFFFF,
@@ -340,7 +341,7 @@ class Desfire:
             "DF_CreateRecordFile",
             file,
             mode,
-            access.buffer(),
+            access._buffer(),
             record_size,
             max_records,
             int(not cyclic),
@@ -350,7 +351,7 @@ class Desfire:
         self._call("DF_DeleteFile", file)
 
     def change_file_settings(self, file: int, mode: Comm, access: AccessRights) -> None:
-        self._call("DF_ChangeFileSettings", file, mode, access.buffer(), self._session_key)
+        self._call("DF_ChangeFileSettings", file, mode, access._buffer(), self._session_key)
 
     # Data.
     def read(

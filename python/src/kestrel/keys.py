@@ -25,7 +25,7 @@ class ClassicKey:
     def __repr__(self) -> str:
         return f"ClassicKey(..., {self.type!r})"  # keys stay out of logs and tracebacks
 
-    def record(self) -> Any:
+    def _record(self) -> Any:
         """The library's MifareKey record of this key."""
         code = _lib.KEY_TYPE_A if self.type == "A" else _lib.KEY_TYPE_B
         return _lib.MifareKey(code, _lib.from_bytes(self.key))
@@ -58,7 +58,7 @@ class DesfireKey:
     def __repr__(self) -> str:
         return "DesfireKey(...)"  # keys stay out of logs and tracebacks
 
-    def buffer(self) -> Any:
+    def _buffer(self) -> Any:
         """The key as the library takes it (DF_KEY_LENGTH bytes)."""
         return _lib.from_bytes(self.key)
 

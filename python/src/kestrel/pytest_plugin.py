@@ -78,12 +78,15 @@ class VirtualReader:
         # platform and a chatty standard error (--log) can never fill up and block the program.
         self._lines: "queue.Queue[Optional[str]]" = queue.Queue()
         self._errors: List[str] = []
-        threading.Thread(
-            target=self._pump, args=(self._process.stdout, self._lines.put), daemon=True
-        ).start()
-        threading.Thread(
-            target=self._pump, args=(self._process.stderr, self._errors.append), daemon=True
-        ).start()
+        self._pumps = [
+            threading.Thread(target=self._pump, args=(stream, put), daemon=True)
+            for stream, put in (
+                (self._process.stdout, self._lines.put),
+                (self._process.stderr, self._errors.append),
+            )
+        ]
+        for pump in self._pumps:
+            pump.start()
         first = self._next_line()
         if not first.startswith("listening on tcp "):
             self._kill()
@@ -157,6 +160,7 @@ class VirtualReader:
             except (VirtualReaderError, OSError, subprocess.TimeoutExpired):
                 self._kill()
                 raise VirtualReaderError(f"kestrel-sim did not stop; it was killed\n{self.stderr}")
+        self._drain()
         status = self._process.returncode
         if status != 0:
             raise VirtualReaderError(f"kestrel-sim ended with status {status}\n{self.stderr}")
@@ -165,6 +169,12 @@ class VirtualReader:
     def _kill(self) -> None:
         self._process.kill()
         self._process.wait()
+        self._drain()
+
+    def _drain(self) -> None:
+        # The program has ended; its last words may still be on their way through the pipes.
+        for pump in self._pumps:
+            pump.join(timeout=_ANSWER_SECONDS)
 
     def __enter__(self) -> "VirtualReader":
         return self
