@@ -90,6 +90,7 @@ def test_values_records_and_transactions(desfire):
         desfire.commit()
     assert desfire.records(2) == [b"r2\0\0", b"r3\0\0"]  # a cyclic file keeps max - 1
     assert desfire.records(2, offset=0, count=1) == [b"r3\0\0"]
+    assert desfire.records(2, offset=1) == [b"r2\0\0"]
     desfire.clear_records(2)
     desfire.commit()
     assert desfire.records(2) == []
