@@ -3,7 +3,8 @@ import pytest
 
 import kestrel
 from kestrel import AccessRights, Comm, Desfire, FileType, Iso14443_4
-from kestrel.desfire import FREE, FileSettings
+from kestrel.desfire import FREE, FileSettings, VersionPart
+from kestrel.iso14443_4 import frame_size
 
 UID = bytes.fromhex("04010203040506")
 AID = 0x00A1B2
@@ -79,6 +80,12 @@ def test_values_records_and_transactions(desfire):
     desfire.debit(1, 490)
     desfire.commit()
     assert desfire.value(1) == -100
+    settings = desfire.file_settings(1)
+    assert (settings.lower_limit, settings.upper_limit, settings.limited_credit) == (
+        -100,
+        1000,
+        False,
+    )
     desfire.create_record_file(2, 4, 3, cyclic=True)
     desfire.create_record_file(3, 4, 3)
     assert [desfire.file_settings(n).type for n in (2, 3)] == [
@@ -109,6 +116,31 @@ def test_values_records_and_transactions(desfire):
 def test_the_mode_a_command_travels_in(access, key, expected):
     settings = FileSettings(FileType.STANDARD, Comm.ENCIPHERED, access, size=8)
     assert settings.comm_for(("read", "read_write"), key) is expected
+
+
+@pytest.mark.parametrize(
+    "ats, size",
+    [(b"\x01", 32), (bytes.fromhex("0675778102"), 64), (b"\x02\x08", 256), (b"\x02\x0F", 1024)],
+)
+def test_frame_size_from_the_ats(ats, size):
+    assert frame_size(ats) == size
+
+
+def test_version_storage_sizes():
+    assert VersionPart.decode(bytes([4, 1, 1, 1, 0, 0x1A, 5])).storage_size == 8192
+    odd = VersionPart.decode(bytes([4, 1, 1, 1, 0, 0x19, 5]))
+    assert (odd.storage_size, odd.storage_size_exact) == (4096, False)
+
+
+@pytest.mark.parametrize("key", [b"", bytes(7), bytes(24), "0011223344556677"])
+def test_desfire_keys_are_8_or_16_bytes(key):
+    with pytest.raises(ValueError):
+        kestrel.DesfireKey(key)
+
+
+def test_a_des_key_is_a_3des_key_with_equal_halves():
+    assert kestrel.DesfireKey(bytes(range(8))).key == bytes(range(8)) * 2
+    assert "00" not in repr(kestrel.DesfireKey(bytes(16)))  # keys stay out of logs
 
 
 def test_iso14443_4_exchange(kestrel_reader):

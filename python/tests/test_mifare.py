@@ -38,6 +38,15 @@ def test_blocks_sectors_dump_and_restore(kestrel_reader, classic):
     assert image[80:96] == bytes(range(16)) and image[128:176] == data
     with pytest.raises(kestrel.AuthenticationError):
         classic.dump(WRONG)
+    # Per-sector keys: sector 1 now opens only with its own key A.
+    own = ClassicKey(bytes.fromhex("A0A1A2A3A4A5"))
+    classic.write_block(7, own.key + TRANSPORT_TRAILER[6:])
+    keys = {sector: kestrel.TRANSPORT_KEY for sector in range(16)}
+    assert classic.dump({**keys, 1: own})[112:118] == own.key
+    with pytest.raises(kestrel.AuthenticationError):
+        classic.dump(keys)
+    with pytest.raises(ValueError):
+        ClassicKey(bytes(6), "C")
     with pytest.raises(ValueError):
         classic.restore(image[:-1])
 

@@ -43,6 +43,18 @@ def test_open_failures_raise_and_leave_nothing_open():
         kestrel.open("usb:0")  # no product id
 
 
+def test_a_reader_that_does_not_answer_times_out():
+    with socket.socket() as silent:
+        silent.bind(("127.0.0.1", 0))
+        silent.listen()
+        with kestrel.open(f"tcp:127.0.0.1:{silent.getsockname()[1]}", timeout=0.1) as reader:
+            with pytest.raises(TimeoutError) as raised:
+                reader.scan()
+    assert (
+        isinstance(raised.value, kestrel.ReaderError) and raised.value.function == "SelectIdleCard"
+    )
+
+
 @pytest.mark.kestrel_cards("classic1k:A1B2C3D4")
 def test_reader_is_closed_when_its_block_ends_with_an_exception(kestrel_sim):
     with pytest.raises(RuntimeError):

@@ -13,7 +13,6 @@ removed before the declarations are read, so only a change of a declaration chan
 from __future__ import annotations
 
 import argparse
-import pprint
 import re
 import sys
 from pathlib import Path
@@ -105,6 +104,7 @@ def parse(header_text: str) -> Dict[str, object]:
 
 
 def render(table: Dict[str, object]) -> str:
+    """The table as a Python module, one entry a line."""
     lines = [
         '"""The public header\'s exports, callback types, records and constants, as C types."""',
         "# Generated from include/KestrelAPI.h by python/tools/declarations.py: do not edit.",
@@ -112,7 +112,12 @@ def render(table: Dict[str, object]) -> str:
         "",
     ]
     for key, value in table.items():
-        lines.append(f"{key} = {pprint.pformat(value, width=100, sort_dicts=False)}")
+        if isinstance(value, dict):
+            lines.append(f"{key} = {{")
+            lines += [f"    {name!r}: {entry!r}," for name, entry in value.items()]
+            lines.append("}")
+        else:
+            lines.append(f"{key} = {value!r}")
         lines.append("")
     return "\n".join(lines)
 
