@@ -81,6 +81,7 @@ def test_value_blocks(classic):
     classic.increment(4, 50, key_b)
     classic.decrement(4, 30, ClassicKey(bytes.fromhex("A0A1A2A3A4A5")))  # key A may decrement
     assert classic.read_value(4, key_b) == 120
+    assert classic.access_conditions(1, key_b) == AccessConditions.value_sector()
     with pytest.raises(kestrel.AuthenticationError):
         classic.increment(4, 1, ClassicKey(bytes.fromhex("A0A1A2A3A4A5")))  # but not increment
 

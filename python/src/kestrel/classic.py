@@ -8,7 +8,7 @@ from dataclasses import dataclass, fields
 from typing import Any, Callable, Iterable, List, Mapping, Optional, Sequence, Tuple, TypeVar, Union
 
 from . import _lib
-from .errors import AuthenticationError, CardError
+from .errors import AuthenticationError, CardError, check
 from .keys import TRANSPORT_KEY, ClassicKey, ClassicKeyLike, classic_key
 from .reader import Card, CardFamily
 
@@ -26,12 +26,20 @@ Keys = Union[ClassicKeyLike, Sequence[ClassicKeyLike], Mapping[int, Any]]
 T = TypeVar("T")
 
 
+def _geometry(function: str, sector: int) -> int:
+    value = ctypes.c_uint8()
+    check(getattr(_lib, function)(sector, ctypes.byref(value)), function)
+    return value.value
+
+
 def first_block(sector: int) -> int:
-    return sector * 4 if sector < 32 else 128 + (sector - 32) * 16
+    """The sector's first block: 4 x sector, or 128 + 16 x (sector - 32) from sector 32 on."""
+    return _geometry("MifC_GetSectorFirstBlock", sector)
 
 
 def block_count(sector: int) -> int:
-    return 4 if sector < 32 else 16
+    """The sector's blocks, trailer included: 4, or 16 from sector 32 on."""
+    return _geometry("MifC_GetSectorBlocksCount", sector)
 
 
 class MifareClassic:
@@ -152,6 +160,7 @@ class MifareClassic:
         )
 
     def access_conditions(self, sector: int, keys: Keys = TRANSPORT_KEY) -> "AccessConditions":
+        self._check_sector(sector)
         trailer = self._with_keys(
             sector, keys, lambda key: self._read_blocks(sector, block_count(sector) - 1, 1, key)
         )
@@ -180,7 +189,7 @@ class MifareClassic:
         manufacturer block is left alone) and, with trailers=True, each sector's trailer after
         its data (keys and access conditions change; an image with wrong access bytes can lock
         a sector for good)."""
-        size = first_block(self.sectors) * BLOCK
+        size = sum(block_count(sector) for sector in range(self.sectors)) * BLOCK
         if len(image) != size:
             raise ValueError(f"an image of this card is {size} bytes, not {len(image)}")
         if trailers:
