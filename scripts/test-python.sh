@@ -7,7 +7,7 @@
 # package with them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build/asan}
+build=$(cd "${1:-build/asan}" && pwd)
 shift $(( $# > 0 ? 1 : 0 ))
 python=/usr/bin/python3
 venv=$build/python-venv
@@ -16,13 +16,12 @@ venv=$build/python-venv
 "$venv/bin/python" -m pip install --quiet --no-index --no-build-isolation --no-deps \
     --disable-pip-version-check ./python
 
-export KESTREL_LIBRARY=$PWD/$build/libkestrelapi.so.1
-export KESTREL_SIM=$PWD/$build/tools/kestrel-sim
+export KESTREL_LIBRARY=$build/libkestrelapi.so.1
+export KESTREL_SIM=$build/tools/kestrel-sim
 # A library built with AddressSanitizer needs its runtime loaded before anything else in the
 # interpreter; the interpreter's own allocations at exit are not leaks worth reporting.
 asan=$(ldd "$KESTREL_LIBRARY" | awk '/libasan/ { print $3 }')
 if [ -n "$asan" ]; then
-    export LD_PRELOAD=$asan ASAN_OPTIONS=detect_leaks=0
+    export LD_PRELOAD=$asan ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
 fi
-cd python
-exec "../$venv/bin/python" -m pytest -q -p no:cacheprovider "$@"
+exec "$venv/bin/python" -m pytest -q -p no:cacheprovider python/tests "$@"
