@@ -65,8 +65,10 @@ start_sim() {
     address=
     local _
     for _ in $(seq 100); do
-        # Only a whole line counts: the port must not be read half written.
-        if [ "$(wc -l <"$out")" -ge 1 ]; then
+        # The background shell creates the file when it starts the simulator, which may be
+        # after this first look. Only a whole line counts: the port must not be read half
+        # written.
+        if [ -f "$out" ] && [ "$(wc -l <"$out")" -ge 1 ]; then
             address=$(sed -n '1s/^listening on tcp //p' "$out")
             [ -n "$address" ] && return 0
             break
