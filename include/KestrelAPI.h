@@ -542,11 +542,12 @@ KESTREL_EXPORT int32_t KESTREL_CALL TypeB_SlotMarker(KestrelSession* session, ui
  *   higherLayerLength  in: the number of higher-layer bytes to send, which is also the room
  *                      for the card's higher-layer answer; out: the number the card answered
  *   higherLayerData    in: the bytes to send; out: the card's higher-layer answer
- * The reader answers with the two answer bytes, a count n, then n higher-layer bytes. Any
- * other answer length gives KESTREL_ERR_READING_TOO_MUCH with nothing stored. n is stored in
- * *higherLayerLength; when it exceeds the entry value the result is
- * KESTREL_ERR_READING_TOO_MUCH and nothing else is stored; otherwise the answer bytes go to
- * *param4 and *second and the n bytes to higherLayerData. */
+ * The reader answers with the two answer bytes and a count n, followed by the n higher-layer
+ * bytes or, from readers that report only the count, by nothing. Any other answer length gives
+ * KESTREL_ERR_READING_TOO_MUCH with nothing stored. n is stored in *higherLayerLength; when it
+ * exceeds the entry value the result is KESTREL_ERR_READING_TOO_MUCH and nothing else is
+ * stored; otherwise the answer bytes go to *param4 and *second and the n bytes, when they
+ * came, to higherLayerData (a three-byte answer leaves it untouched). */
 KESTREL_EXPORT int32_t KESTREL_CALL TypeB_Attrib(KestrelSession* session, const uint8_t* pupi,
                                                  uint8_t param1, uint8_t param2, uint8_t param3,
                                                  uint8_t* param4, uint8_t* second,

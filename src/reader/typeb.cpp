@@ -16,7 +16,7 @@ constexpr uint8_t kCmdTypeBHalt = 0xB5;
 
 constexpr uint32_t kPupiLength = 4;
 // Answer to ATTRIB: the first answer byte, the second answer byte, the count n of higher-layer
-// bytes; the n bytes follow.
+// bytes; the n bytes follow, except from readers that report only the count.
 constexpr uint32_t kAttribHeader = 3;
 
 // A caller's answer buffer with its capacity passed by pointer.
@@ -82,18 +82,21 @@ Result StandardReader::TypeBAttrib(const uint8_t* pupi, uint8_t param1, uint8_t 
     cmd.PutBytes(higherLayerData, capacity);
     if (Result r = Exchange(); r != KESTREL_OK) return r;
 
-    // Three answer bytes, then exactly as many higher-layer bytes as the third one announces.
+    // Three answer bytes, then either exactly as many higher-layer bytes as the third one
+    // announces or none at all.
     const uint32_t size = command_->ResponseSize();
     const uint8_t* answer = command_->ResponseData();
-    if (size < kAttribHeader || size != kAttribHeader + answer[2]) {
-        return KESTREL_ERR_READING_TOO_MUCH;
-    }
+    if (size < kAttribHeader) return KESTREL_ERR_READING_TOO_MUCH;
     const uint8_t announced = answer[2];
+    const bool withBytes = size == kAttribHeader + announced;
+    if (!withBytes && size != kAttribHeader) return KESTREL_ERR_READING_TOO_MUCH;
     *higherLayerLength = announced;
     if (announced > capacity) return KESTREL_ERR_READING_TOO_MUCH;
     *param4 = answer[0];
     *second = answer[1];
-    if (announced > 0) std::memcpy(higherLayerData, answer + kAttribHeader, announced);
+    if (withBytes && announced > 0) {
+        std::memcpy(higherLayerData, answer + kAttribHeader, announced);
+    }
     return command_->GetStatus();
 }
 

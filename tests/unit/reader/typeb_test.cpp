@@ -211,6 +211,11 @@ TEST_F(TypeBTest, AttribAnswerRules) {
                KESTREL_ERR_READING_TOO_MUCH, 0x99, kGuardByte, 2, {0xD0, 0xD1, 0xD2, 0xD3}),
         Attrib("announced with no room at all", 0, kReaderOk, {0x11, 0x22, 0x01, 0xA1},
                KESTREL_ERR_READING_TOO_MUCH, 0x99, kGuardByte, 1, {0xD0, 0xD1, 0xD2, 0xD3}),
+        // Readers that report only the count: the three bytes alone, nothing copied.
+        Attrib("count without the bytes", 4, kReaderOk, {0x11, 0x22, 0x02}, KESTREL_OK, 0x11, 0x22,
+               2, {0xD0, 0xD1, 0xD2, 0xD3}),
+        Attrib("count without the bytes, beyond the room", 1, kReaderOk, {0x11, 0x22, 0x02},
+               KESTREL_ERR_READING_TOO_MUCH, 0x99, kGuardByte, 2, {0xD0, 0xD1, 0xD2, 0xD3}),
         Attrib("failure with a whole answer", 0, kReaderNoCard, {0x11, 0x22, 0x00},
                KESTREL_ERR_NO_CARD, 0x11, 0x22, 0, {0xD0, 0xD1, 0xD2, 0xD3}),
         Attrib("failure without an answer", 0, kReaderNoCard, {}, KESTREL_ERR_READING_TOO_MUCH,
