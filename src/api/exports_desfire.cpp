@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "api/desfire_guard.h"
+#include "api/export_alias.h"
 #include "desfire/authentication.h"
 #include "desfire/context.h"
 #include "desfire/exchange.h"
@@ -38,9 +39,8 @@ KESTREL_EXPORT int32_t KESTREL_CALL DF_FreeData(KestrelSession* session) {
     });
 }
 
-KESTREL_EXPORT int32_t KESTREL_CALL DF_Disconnect(KestrelSession* session) {
-    return DF_FreeData(session);
-}
+KESTREL_EXPORT int32_t KESTREL_CALL DF_Disconnect(KestrelSession* session)
+    KESTREL_ALIAS_OF(DF_FreeData, 4);
 
 KESTREL_EXPORT int32_t KESTREL_CALL DF_SetCmdFormat(KestrelSession* session, uint32_t format) {
     return WithDesfire(session, [&](const DesfireCard& card) {

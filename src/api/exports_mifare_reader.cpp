@@ -1,4 +1,5 @@
 // Exported functions: MIFARE Classic reader primitives (authentication, block read and write).
+#include "api/export_alias.h"
 #include "api/guard.h"
 #include "mifare/sector.h"
 
@@ -21,10 +22,8 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_ReadBlock(KestrelSession* session, uint
     });
 }
 
-KESTREL_EXPORT int32_t KESTREL_CALL READ_CMD(KestrelSession* session, uint8_t block,
-                                             uint8_t* data) {
-    return MifC_ReadBlock(session, block, data);
-}
+KESTREL_EXPORT int32_t KESTREL_CALL READ_CMD(KestrelSession* session, uint8_t block, uint8_t* data)
+    KESTREL_ALIAS_OF(MifC_ReadBlock, 12);
 
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteBlock(KestrelSession* session, uint8_t block,
                                                     const uint8_t* data) {
@@ -34,6 +33,5 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteBlock(KestrelSession* session, uin
 }
 
 KESTREL_EXPORT int32_t KESTREL_CALL WRITE_CMD(KestrelSession* session, uint8_t block,
-                                              const uint8_t* data) {
-    return MifC_WriteBlock(session, block, data);
-}
+                                              const uint8_t* data)
+    KESTREL_ALIAS_OF(MifC_WriteBlock, 12);

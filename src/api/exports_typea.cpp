@@ -1,4 +1,5 @@
 // Exported functions: ISO/IEC 14443 Type A activation, halt and RF reset.
+#include "api/export_alias.h"
 #include "api/guard.h"
 
 using kestrel::api::WithReader;
@@ -18,9 +19,8 @@ KESTREL_EXPORT int32_t KESTREL_CALL ExecAnticol(KestrelSession* session, uint8_t
 }
 
 KESTREL_EXPORT int32_t KESTREL_CALL ANTICOLLISION_CMD(KestrelSession* session, uint8_t knownBits,
-                                                      uint8_t* serial) {
-    return ExecAnticol(session, knownBits, serial);
-}
+                                                      uint8_t* serial)
+    KESTREL_ALIAS_OF(ExecAnticol, 12);
 
 KESTREL_EXPORT int32_t KESTREL_CALL SELECT_CMD(KestrelSession* session, uint8_t* sak,
                                                const uint8_t* serial) {

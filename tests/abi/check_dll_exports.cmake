@@ -1,20 +1,32 @@
 # Checks that a Windows DLL exports exactly the functions the public header declares, under
-# their plain names: no decorated Name@N, no leading underscore, nothing else.
+# their plain names: no decorated Name@N, no leading underscore, nothing else; each second
+# name at its function's address.
 execute_process(COMMAND ${OBJDUMP} -p ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
     message(FATAL_ERROR "objdump failed on ${LIB}")
 endif()
-# The name table: "[Ordinal/Name Pointer] Table" followed by lines "[   n] +base[   k] Name".
+# The name table: "[Ordinal/Name Pointer] Table" followed by lines "[   n] Name".
 string(FIND "${out}" "[Ordinal/Name Pointer] Table" start)
 if(start EQUAL -1)
     message(FATAL_ERROR "${LIB} has no export name table")
 endif()
 string(SUBSTRING "${out}" ${start} -1 table)
 string(REGEX MATCHALL "\n\t\\[ *[0-9]+\\][^\n]*" rows "${table}")
+# The address table before it: "[   n] +base[   k] RVA Export RVA", for the n of the names.
+string(REGEX MATCHALL "\n\t\\[ *[0-9]+\\] \\+base\\[ *[0-9]+\\] [0-9a-f]+ Export RVA" entries "${out}")
+foreach(entry IN LISTS entries)
+    string(REGEX REPLACE "^\n\t\\[ *([0-9]+)\\].* ([0-9a-f]+) Export RVA$" "\\1;\\2" fields "${entry}")
+    list(GET fields 0 index)
+    list(GET fields 1 rva_${index})
+endforeach()
 set(exported "")
+set(addresses "")
 foreach(row IN LISTS rows)
     string(REGEX REPLACE ".*\\] ([^ ]+)$" "\\1" name "${row}")
+    string(REGEX REPLACE "^\n\t\\[ *([0-9]+)\\].*" "\\1" index "${row}")
     list(APPEND exported ${name})
+    list(APPEND addresses "${name}=${rva_${index}}")
 endforeach()
 include(${CMAKE_CURRENT_LIST_DIR}/compare_exports.cmake)
 kestrel_compare_exports("${exported}")
+kestrel_check_aliases("${addresses}")

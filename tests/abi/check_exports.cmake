@@ -1,15 +1,19 @@
 # Checks that the shared library exports exactly the functions the public header declares,
-# under their plain C names.
+# under their plain C names, each second name at its function's address.
 execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
     message(FATAL_ERROR "nm failed on ${LIB}")
 endif()
 string(REGEX MATCHALL "[^\n]+" lines "${out}")
 set(exported "")
+set(addresses "")
 foreach(line IN LISTS lines)
     string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] +" "" name "${line}")
     string(REGEX REPLACE "@.*" "" name "${name}")
+    string(REGEX REPLACE " .*" "" address "${line}")
     list(APPEND exported ${name})
+    list(APPEND addresses "${name}=${address}")
 endforeach()
 include(${CMAKE_CURRENT_LIST_DIR}/compare_exports.cmake)
 kestrel_compare_exports("${exported}")
+kestrel_check_aliases("${addresses}")

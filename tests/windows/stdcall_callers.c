@@ -147,7 +147,7 @@ static void DesfireRound(KestrelSession* session, struct AppList* apps) {
     apps->found = 0;
     CHECK(DF_EnumApps(session, (uintptr_t)apps, OnApp) == KESTREL_OK);
     CHECK(apps->found == 1);
-    CHECK(DF_FreeData(session) == KESTREL_OK);
+    CHECK(DF_Disconnect(session) == KESTREL_OK); /* DF_FreeData's second name */
 }
 
 int main(void) {
