@@ -20,7 +20,10 @@
  * Buffers. A caller buffer always travels with its capacity. Where the library reports a
  *   length back it takes a pointer: on entry it holds the capacity, on return the length.
  *   The library never writes past the capacity; an answer that does not fit gives a result
- *   code instead.
+ *   code instead. Buffers of a fixed size (a 16-byte block, a 4-byte serial, the 28 bytes of
+ *   DF_GetVersionI()) are sized at their function and never receive more, whatever the reader
+ *   or the card sends. One function trusts the card instead: DF_ReadRecords() with *count 0
+ *   writes as much as the card sends; DF_ReadRecordsEx() is its bounded form.
  *
  * Time-outs are in milliseconds. The default exchange time-out with the reader is 2000 ms.
  *
@@ -1454,12 +1457,24 @@ KESTREL_EXPORT int32_t KESTREL_CALL DF_LimitedCredit(KestrelSession* session, ui
  * DF_COMM_ENCIPHERED the whole number of records whose CRC and zero padding make up the
  * answer and check (the shortest such). Every record size works. A record size of 0 gives
  * KESTREL_ERR_WRONG_PARAMETER without anything sent. With *count non-zero, buffer must hold
- * *count records and an answer holding more gives KESTREL_ERR_WRONG_ANSWER_LENGTH; with *count
- * 0 it must hold the whole file. */
+ * *count records and an answer holding more gives KESTREL_ERR_WRONG_ANSWER_LENGTH.
+ * With *count 0 this function trusts the card: all the data it sends (up to 65535 bytes) is
+ * written to buffer, so a card that sends more than the buffer holds overruns it. Prefer
+ * DF_ReadRecordsEx(), which takes the buffer's capacity. */
 KESTREL_EXPORT int32_t KESTREL_CALL DF_ReadRecords(KestrelSession* session, uint8_t fileNo,
                                                    int32_t commMode, int32_t offset,
                                                    uint32_t* count, uint8_t* buffer,
                                                    uint32_t recordSize, const uint8_t* sessionKey);
+/* DF_ReadRecords() into a buffer of known capacity. length: in, the capacity of buffer in bytes;
+ * out, the data length (the bytes written). Data that does not fit gives
+ * KESTREL_ERR_READING_TOO_MUCH with nothing written: buffer, *count and *length stay as they
+ * were. buffer may be NULL when the capacity is 0. The rest as DF_ReadRecords(): with *count
+ * 0 the card sends every record from offset on, and they must all fit. */
+KESTREL_EXPORT int32_t KESTREL_CALL DF_ReadRecordsEx(KestrelSession* session, uint8_t fileNo,
+                                                     int32_t commMode, int32_t offset,
+                                                     uint32_t* count, uint8_t* buffer,
+                                                     uint32_t* length, uint32_t recordSize,
+                                                     const uint8_t* sessionKey);
 /* Empties a record file (takes effect with DF_Commit()). */
 KESTREL_EXPORT int32_t KESTREL_CALL DF_ClearRecords(KestrelSession* session, uint8_t fileNo);
 /* Makes the pending changes to backup, value and record files of the selected application

@@ -212,7 +212,20 @@ KESTREL_EXPORT int32_t KESTREL_CALL DF_ReadRecords(KestrelSession* session, uint
                                                    uint32_t* count, uint8_t* buffer,
                                                    uint32_t recordSize, const uint8_t* sessionKey) {
     return WithDesfire(session, [&](const DesfireCard& card) {
-        return df::ReadRecords(card, fileNo, commMode, offset, count, buffer, recordSize,
+        // No capacity: the buffer must hold whatever the card sends.
+        return df::ReadRecords(card, fileNo, commMode, offset, count, buffer, nullptr, recordSize,
+                               sessionKey);
+    });
+}
+
+KESTREL_EXPORT int32_t KESTREL_CALL DF_ReadRecordsEx(KestrelSession* session, uint8_t fileNo,
+                                                     int32_t commMode, int32_t offset,
+                                                     uint32_t* count, uint8_t* buffer,
+                                                     uint32_t* length, uint32_t recordSize,
+                                                     const uint8_t* sessionKey) {
+    return WithDesfire(session, [&](const DesfireCard& card) {
+        if (length == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
+        return df::ReadRecords(card, fileNo, commMode, offset, count, buffer, length, recordSize,
                                sessionKey);
     });
 }

@@ -235,8 +235,10 @@ Result ChangeValue(const DesfireCard& card, uint8_t fileNo, int mode, int32_t am
 }
 
 Result ReadRecords(const DesfireCard& card, uint8_t fileNo, int mode, int32_t offset,
-                   uint32_t* count, uint8_t* buffer, uint32_t recordSize, const uint8_t* key) {
-    if (count == nullptr || buffer == nullptr || recordSize == 0) {
+                   uint32_t* count, uint8_t* buffer, uint32_t* length, uint32_t recordSize,
+                   const uint8_t* key) {
+    const bool room = length == nullptr || *length != 0;
+    if (count == nullptr || (buffer == nullptr && room) || recordSize == 0) {
         return KESTREL_ERR_WRONG_PARAMETER;
     }
     uint8_t command[kFileRangeLength];
@@ -249,8 +251,10 @@ Result ReadRecords(const DesfireCard& card, uint8_t fileNo, int mode, int32_t of
     if (*count != 0 && answer.dataLength > static_cast<uint64_t>(*count) * recordSize) {
         return KESTREL_ERR_WRONG_ANSWER_LENGTH;
     }
+    if (length != nullptr && answer.dataLength > *length) return KESTREL_ERR_READING_TOO_MUCH;
     if (answer.dataLength > 0) std::memcpy(buffer, answer.bytes.data(), answer.dataLength);
     *count = static_cast<uint32_t>(answer.dataLength / recordSize);
+    if (length != nullptr) *length = static_cast<uint32_t>(answer.dataLength);
     return KESTREL_OK;
 }
 

@@ -78,10 +78,13 @@ Result ChangeValue(const DesfireCard& card, uint8_t fileNo, int mode, int32_t am
 // whose end lies in the padding would check too, as data followed by its CRC has a CRC of 0). It
 // goes to `buffer` and *count receives data length / record size. When *count is not 0, an answer
 // holding more than *count records is KESTREL_ERR_WRONG_ANSWER_LENGTH (the buffer holds only that
-// many). KESTREL_ERR_WRONG_PARAMETER for a record size of 0 or a NULL pointer, before anything is
-// sent.
+// many). `length`, when not null, holds the room in `buffer` on entry (data that does not fit is
+// KESTREL_ERR_READING_TOO_MUCH, with nothing written) and receives the data length; without it
+// the caller trusts the card to send no more than `buffer` holds. KESTREL_ERR_WRONG_PARAMETER
+// for a record size of 0, a NULL count, or a NULL buffer with room, before anything is sent.
 Result ReadRecords(const DesfireCard& card, uint8_t fileNo, int mode, int32_t offset,
-                   uint32_t* count, uint8_t* buffer, uint32_t recordSize, const uint8_t* key);
+                   uint32_t* count, uint8_t* buffer, uint32_t* length, uint32_t recordSize,
+                   const uint8_t* key);
 
 // 0xEB and the file number; 0xC7; 0xA7.
 Result ClearRecords(const DesfireCard& card, uint8_t fileNo);

@@ -244,6 +244,7 @@ FUNCTIONS = {
     'DF_Ping': ('int32_t', ('KestrelSession*',)),
     'DF_ReadData': ('int32_t', ('KestrelSession*', 'uint8_t', 'int32_t', 'int32_t', 'uint32_t*', 'uint8_t*', 'const uint8_t*')),
     'DF_ReadRecords': ('int32_t', ('KestrelSession*', 'uint8_t', 'int32_t', 'int32_t', 'uint32_t*', 'uint8_t*', 'uint32_t', 'const uint8_t*')),
+    'DF_ReadRecordsEx': ('int32_t', ('KestrelSession*', 'uint8_t', 'int32_t', 'int32_t', 'uint32_t*', 'uint8_t*', 'uint32_t*', 'uint32_t', 'const uint8_t*')),
     'DF_SelectApp': ('int32_t', ('KestrelSession*', 'uint32_t')),
     'DF_SendNativeCMD': ('int32_t', ('KestrelSession*', 'const uint8_t*', 'uint32_t', 'uint8_t*', 'uint16_t*', 'uint32_t')),
     'DF_SendNativeCMDEx': ('int32_t', ('KestrelSession*', 'const uint8_t*', 'uint32_t', 'uint8_t*', 'uint16_t*')),

@@ -19,6 +19,7 @@ const Bytes kSingleDes = Concat({Ramp(0x40, 8), Ramp(0x40, 8)});
 
 uint8_t gData[64];
 uint32_t gLength32;
+uint32_t gCount32;
 
 std::vector<SessionCall> DataExports() {
     return {
@@ -31,6 +32,7 @@ std::vector<SessionCall> DataExports() {
         DF_CALL(DF_Debit(s, 1, 0, 5, nullptr)),
         DF_CALL(DF_LimitedCredit(s, 1, 0, 5, nullptr)),
         DF_CALL(DF_ReadRecords(s, 1, 0, 0, &(gLength32 = 1), gData, 8, nullptr)),
+        DF_CALL(DF_ReadRecordsEx(s, 1, 0, 0, &(gCount32 = 1), gData, &(gLength32 = 8), 8, nullptr)),
         DF_CALL(DF_ClearRecords(s, 1)),
         DF_CALL(DF_Commit(s)),
         DF_CALL(DF_Abort(s)),
@@ -470,7 +472,12 @@ TEST_F(DesfireDataTest, ReadRecordsFailuresWriteNothing) {
         EXPECT_TRUE(buffer.Untouched()) << c.name;
     }
     uint32_t count = 1;
+    uint32_t length = 8;
     EXPECT_EQ(DF_ReadRecords(session, 5, 0, 0, nullptr, gData, 8, nullptr),
+              KESTREL_ERR_WRONG_PARAMETER);
+    EXPECT_EQ(DF_ReadRecordsEx(session, 5, 0, 0, &count, gData, nullptr, 8, nullptr),
+              KESTREL_ERR_WRONG_PARAMETER);
+    EXPECT_EQ(DF_ReadRecordsEx(session, 5, 0, 0, &count, nullptr, &length, 8, nullptr),
               KESTREL_ERR_WRONG_PARAMETER);
     EXPECT_EQ(DF_ReadRecords(session, 5, 0, 0, &count, nullptr, 8, nullptr),
               KESTREL_ERR_WRONG_PARAMETER);
@@ -481,6 +488,59 @@ TEST_F(DesfireDataTest, ReadRecordsFailuresWriteNothing) {
               KESTREL_ERR_DF_FILE_NOT_FOUND);
     EXPECT_EQ(count, 1u);
     EXPECT_TRUE(buffer.Untouched());
+}
+
+// The capacity-taking form refuses data that does not fit the buffer before anything is
+// written, whatever *count asked for and whatever the card sends.
+TEST_F(DesfireDataTest, ReadRecordsExKeepsToTheCapacity) {
+    struct CapacityCase {
+        const char* name;
+        int mode;
+        uint32_t recordSize;
+        uint32_t records;  // the card sends them all
+        uint32_t countIn;
+        uint32_t capacity;
+        Result expected;
+    };
+    const CapacityCase cases[] = {
+        {"all records, room for all", 0, 8, 27, 0, 216, KESTREL_OK},
+        {"all records, 216 bytes into 160", 0, 8, 27, 0, 160, KESTREL_ERR_READING_TOO_MUCH},
+        {"a byte short", 0, 8, 3, 0, 23, KESTREL_ERR_READING_TOO_MUCH},
+        {"MACed, a byte short", 1, 8, 3, 0, 23, KESTREL_ERR_READING_TOO_MUCH},
+        {"enciphered, exact", 3, 5, 3, 0, 15, KESTREL_OK},
+        {"enciphered, a record short", 3, 5, 3, 0, 10, KESTREL_ERR_READING_TOO_MUCH},
+        {"counted, room for fewer", 0, 4, 3, 3, 8, KESTREL_ERR_READING_TOO_MUCH},
+        {"more records than counted", 0, 4, 3, 2, 64, KESTREL_ERR_WRONG_ANSWER_LENGTH},
+        {"empty file, no room", 0, 8, 0, 0, 0, KESTREL_OK},
+    };
+    for (const CapacityCase& c : cases) {
+        const Bytes plain = Ramp(0x30, c.recordSize * c.records);
+        FramedAnswerCard card(CardProtect(c.mode, kKey, plain));
+        reader->card = std::ref(card);
+        Guarded buffer(c.capacity);
+        uint32_t count = c.countIn;
+        uint32_t length = c.capacity;
+        EXPECT_EQ(DF_ReadRecordsEx(session, 5, c.mode, 0, &count, buffer.data(), &length,
+                                   c.recordSize, kKey.data()),
+                  c.expected)
+            << c.name;
+        EXPECT_TRUE(buffer.GuardsIntact()) << c.name;
+        if (c.expected != KESTREL_OK) {
+            EXPECT_TRUE(buffer.Untouched()) << c.name;
+            EXPECT_EQ(count, c.countIn) << c.name;
+            EXPECT_EQ(length, c.capacity) << c.name;
+            continue;
+        }
+        EXPECT_EQ(length, plain.size()) << c.name;
+        EXPECT_EQ(count, c.records) << c.name;
+        EXPECT_EQ(buffer.Inner(plain.size()), plain) << c.name;
+    }
+    // No room needs no buffer.
+    FramedAnswerCard empty(Bytes{});
+    reader->card = std::ref(empty);
+    uint32_t count = 0;
+    uint32_t length = 0;
+    EXPECT_EQ(DF_ReadRecordsEx(session, 5, 0, 0, &count, nullptr, &length, 8, nullptr), KESTREL_OK);
 }
 
 TEST_F(DesfireDataTest, RecordAndTransactionCommands) {
