@@ -592,7 +592,9 @@ KESTREL_EXPORT int32_t KESTREL_CALL PcdReadReg(KestrelSession* session, uint8_t 
 
 /* Sets the time-out of each exchange with the reader (ms, both for sending and for waiting
  * for the answer; 2000 by default) from the next command on; nothing is sent. previous (may
- * be NULL) receives the time-out in use before. */
+ * be NULL) receives the time-out in use before. On a serial line sending may take this
+ * time-out plus the time the bytes need at the line's baud rate; a reader that has not taken
+ * them by then gives KESTREL_ERR_RS232_WRITE, and what was not sent is discarded. */
 KESTREL_EXPORT int32_t KESTREL_CALL Interface_SetTimeOuts(KestrelSession* session,
                                                           uint32_t timeOutMs, uint32_t* previous);
 

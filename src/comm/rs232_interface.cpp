@@ -1,6 +1,7 @@
 // Serial-line transport over the platform's SerialPort.
 #include "comm/rs232_interface.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -13,8 +14,15 @@ namespace kestrel::comm {
 
 namespace {
 
-// Per-byte write time-out; the caller's time-out does not apply to serial writes.
-constexpr uint32_t kWriteTimeOutPerByteMs = 6000;
+// Bit times of one byte on the line: start bit, eight data bits, stop bit.
+constexpr uint64_t kBitsPerByte = 10;
+
+// How long a write of `length` bytes may take: the caller's time-out plus the time the bytes
+// need on the line at `baudRate`.
+uint32_t WriteTimeOutMs(uint32_t length, uint32_t baudRate, uint32_t timeOutMs) {
+    const uint64_t lineMs = (length * kBitsPerByte * 1000 + baudRate - 1) / baudRate;
+    return static_cast<uint32_t>(std::min<uint64_t>(timeOutMs + lineMs, UINT32_MAX));
+}
 
 int8_t LowByteSigned(int32_t value) {
     return static_cast<int8_t>(static_cast<uint8_t>(static_cast<uint32_t>(value) & 0xFFu));
@@ -54,6 +62,7 @@ Result Rs232Interface::Open() {
         return KESTREL_ERR_RS232_FLUSH;
     }
     line_ = std::move(line);
+    lineBaudRate_ = baudRate_;
     return 0;
 }
 
@@ -70,10 +79,17 @@ Result Rs232Interface::Purge() {
 }
 
 Result Rs232Interface::Write(const uint8_t* buffer, uint32_t length, uint32_t* written,
-                             uint32_t /*timeOutMs*/) {
+                             uint32_t timeOutMs) {
     uint32_t count = 0;
-    const bool ok = line_ && (length == 0 || buffer != nullptr) &&
-                    line_->Write(buffer, length, &count, kWriteTimeOutPerByteMs);
+    bool ok =
+        line_ && (length == 0 || buffer != nullptr) &&
+        line_->Write(buffer, length, &count, WriteTimeOutMs(length, lineBaudRate_, timeOutMs));
+    // A reader that stopped taking bytes: the rest of the frame is dropped rather than sent
+    // whenever the reader comes back.
+    if (ok && count < length) {
+        line_->Purge();
+        ok = false;
+    }
     if (written != nullptr) *written = count;
     return ok ? 0 : KESTREL_ERR_RS232_WRITE;
 }

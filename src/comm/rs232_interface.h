@@ -28,6 +28,9 @@ class Rs232Interface final : public CommInterface {
     Result Open() override;
     Result Close() override;
     Result Purge() override;
+    // Waits while the line is busy, for at most timeOutMs plus the time the bytes need on
+    // the line at its baud rate. A write not done by then fails with KESTREL_ERR_RS232_WRITE
+    // and the line is purged.
     Result Write(const uint8_t* buffer, uint32_t length, uint32_t* written,
                  uint32_t timeOutMs) override;
     Result Read(uint8_t* buffer, uint32_t length, uint32_t* read, uint32_t timeOutMs) override;
@@ -47,6 +50,7 @@ class Rs232Interface final : public CommInterface {
   private:
     int8_t port_ = 1;
     uint32_t baudRate_ = 0;
+    uint32_t lineBaudRate_ = kDefaultBaudRate;  // the rate the open line runs at
     std::string devicePath_;
     std::unique_ptr<platform::SerialPort> line_;
 };

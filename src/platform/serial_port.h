@@ -35,10 +35,10 @@ class SerialPort {
     void Close();
     // Discards pending input and output. False when closed or when the OS refuses.
     bool Purge();
-    // Writes all `length` bytes, waiting while the line is busy, but at most
-    // (length + 1) * timeOutPerByteMs in total. A write cut short by that time is a success;
-    // *written tells how many bytes went out. False on an I/O error or when closed.
-    bool Write(const uint8_t* data, uint32_t length, uint32_t* written, uint32_t timeOutPerByteMs);
+    // Writes all `length` bytes, waiting while the line is busy, but at most timeOutMs in all.
+    // A write cut short by that time is a success; *written tells how many bytes went out.
+    // False on an I/O error or when closed.
+    bool Write(const uint8_t* data, uint32_t length, uint32_t* written, uint32_t timeOutMs);
     // Reads up to `length` bytes. Returns once `length` bytes have arrived, when no byte has
     // come for timeOutMs, or after (length + 1) * timeOutMs in total, whichever comes first;
     // such a short read (even of 0 bytes) is a success. A time-out of 0 takes only what is

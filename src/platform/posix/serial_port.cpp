@@ -213,10 +213,10 @@ bool SerialPort::Purge() {
 }
 
 bool SerialPort::Write(const uint8_t* data, uint32_t length, uint32_t* written,
-                       uint32_t timeOutPerByteMs) {
+                       uint32_t timeOutMs) {
     *written = 0;
     if (impl_->fd < 0) return false;
-    const Deadline total(TotalMs(length, timeOutPerByteMs));
+    const Deadline total(timeOutMs);
     bool hungUp = false;
     while (*written < length) {
         const ssize_t n = ::write(impl_->fd, data + *written, length - *written);

@@ -96,16 +96,16 @@ bool SerialPort::Purge() {
 }
 
 bool SerialPort::Write(const uint8_t* data, uint32_t length, uint32_t* written,
-                       uint32_t timeOutPerByteMs) {
+                       uint32_t timeOutMs) {
     *written = 0;
     if (!impl_->handle) return false;
     HANDLE handle = impl_->handle.get();
-    // The driver ends the write after length * multiplier + constant milliseconds.
+    // The driver ends the write after length * multiplier + constant milliseconds; both 0
+    // would mean no time-out at all, and MAXDWORD has a meaning of its own.
     COMMTIMEOUTS timeOuts{};
     if (!GetCommTimeouts(handle, &timeOuts)) return false;
-    const DWORD perByte = PerByteTimeOut(length, timeOutPerByteMs);
-    timeOuts.WriteTotalTimeoutMultiplier = perByte;
-    timeOuts.WriteTotalTimeoutConstant = perByte;
+    timeOuts.WriteTotalTimeoutMultiplier = 0;
+    timeOuts.WriteTotalTimeoutConstant = std::clamp<DWORD>(timeOutMs, 1, MAXDWORD - 1);
     if (!SetCommTimeouts(handle, &timeOuts)) return false;
     if (length == 0) return true;
     DWORD count = 0;

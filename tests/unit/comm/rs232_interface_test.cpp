@@ -12,7 +12,9 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -330,6 +332,47 @@ TEST_F(Rs232PtyTest, LongWriteWaitsWhileTheLineIsFull) {
     reader.join();
     EXPECT_EQ(written, bytes.size());
     EXPECT_TRUE(received == bytes);
+}
+
+// A reader that stops taking bytes holds a write no longer than the time-out plus the time
+// the bytes need on the line at the line's speed (ten bits a byte); the write then fails.
+TEST_F(Rs232PtyTest, WriteToAStalledReaderEndsWithinTheTimeOutPlusTheLineTime) {
+    struct Case {
+        uint32_t baudRate;
+        uint32_t timeOutMs;
+    };
+    const std::vector<uint8_t> bytes(32000, 0x5A);
+    for (const Case& c : {Case{921600, 200}, Case{460800, 0}}) {
+        line_.SetBaudRate(c.baudRate);
+        ASSERT_EQ(line_.Open(), 0);
+        const long boundMs = static_cast<long>(c.timeOutMs + bytes.size() * 10 * 1000 / c.baudRate);
+        // The reader comes back after 4 s: a write still waiting then has overrun its bound.
+        std::mutex mutex;
+        std::condition_variable finished;
+        bool done = false;
+        std::thread reader([&] {
+            std::unique_lock<std::mutex> lock(mutex);
+            if (finished.wait_for(lock, std::chrono::seconds(4), [&] { return done; })) return;
+            lock.unlock();
+            Drain(bytes.size());
+        });
+        uint32_t written = 0;
+        const auto start = Clock::now();
+        const Result result =
+            line_.Write(bytes.data(), static_cast<uint32_t>(bytes.size()), &written, c.timeOutMs);
+        const long elapsed = ElapsedMs(start);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            done = true;
+        }
+        finished.notify_one();
+        reader.join();
+        EXPECT_EQ(result, KESTREL_ERR_RS232_WRITE) << c.baudRate;
+        EXPECT_LT(written, bytes.size()) << c.baudRate;
+        EXPECT_LT(elapsed, boundMs + 1000) << c.baudRate;
+        tcflush(master_, TCIFLUSH);
+        line_.Close();
+    }
 }
 
 TEST_F(Rs232PtyTest, ReadWithoutDataTimesOutWithNothing) {
