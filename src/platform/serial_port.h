@@ -27,8 +27,10 @@ class SerialPort {
     SerialPort& operator=(const SerialPort&) = delete;
 
     // Opens `path` and sets it to raw mode, 8 data bits, no parity, one stop bit at
-    // `baudRate`, keeping the settings it had so that Close can put them back. On failure the
-    // device is closed again (its settings as found) and the object stays closed.
+    // `baudRate`, keeping the settings it had so that Close can put them back, then lets the
+    // line settle before returning (a reader may still be sending answers to requests of an
+    // earlier connection; the caller purges what arrived). On failure the device is closed
+    // again (its settings as found) and the object stays closed.
     OpenStatus Open(const std::string& path, uint32_t baudRate);
     bool IsOpen() const;
     // Restores the settings saved by Open and closes the device. Does nothing when closed.

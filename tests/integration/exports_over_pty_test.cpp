@@ -85,6 +85,43 @@ TEST_F(PtyExportsTest, AnswerInPiecesWithinTheTimeOut) {
     EXPECT_EQ(atqa, 0x0344);
 }
 
+// Waits (at most 5 s) until the line behind `fd` runs at `speed`.
+bool WaitForSpeed(int fd, speed_t speed) {
+    for (int i = 0; i < 5000; ++i) {
+        termios t{};
+        if (tcgetattr(fd, &t) == 0 && cfgetospeed(&t) == speed) return true;
+        usleep(1000);
+    }
+    return false;
+}
+
+// A reader that stalls and answers only once the host, having given up, is opening the line
+// again: its late answer must not be taken for the answer to the new connection's first
+// request (sequence 0, while the late one echoes 1).
+TEST_F(PtyExportsTest, LateAnswerToAnEarlierConnectionIsDropped) {
+    // Held open by the test: shows the line's settings while the library reconnects.
+    const int probe = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(probe, 0);
+    ASSERT_EQ(ConnectReaderEx(session, INTERFACE_RS232, path.c_str(), 0, 57600), KESTREL_OK);
+    uint16_t atqa = 0;
+    peer.AnswerWith(0x00, {0x04, 0x00});
+    ASSERT_EQ(REQUEST_IDLE_CMD(session, &atqa), KESTREL_OK);
+
+    Reply late;
+    late.echo = true;
+    late.data = {0x44, 0x00};
+    late.before = [&] { WaitForSpeed(probe, B115200); };
+    peer.Add(late);
+    ASSERT_EQ(Interface_SetTimeOuts(session, 200, nullptr), KESTREL_OK);
+    EXPECT_EQ(REQUEST_IDLE_CMD(session, &atqa), KESTREL_ERR_RS232_READ);
+
+    ASSERT_EQ(ConnectReaderEx(session, INTERFACE_RS232, path.c_str(), 0, 115200), KESTREL_OK);
+    peer.AnswerWith(0x00, {0x08, 0x00});
+    EXPECT_EQ(REQUEST_IDLE_CMD(session, &atqa), KESTREL_OK);
+    EXPECT_EQ(atqa, 0x0008);
+    close(probe);
+}
+
 // Serial names that fail before any device is touched.
 TEST_F(PtyExportsTest, PortNamesThatCannotBeUsed) {
     const struct {

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -27,8 +28,9 @@ struct Reply {
     bool echo = false;  // instead: a frame with the request's sequence, status and data
     uint8_t status = 0;
     Bytes data;
-    size_t pieceSize = 0;     // > 0: written in pieces of this size, 20 ms apart
-    bool closeAfter = false;  // close the connection after writing the answer
+    size_t pieceSize = 0;          // > 0: written in pieces of this size, 20 ms apart
+    bool closeAfter = false;       // close the connection after writing the answer
+    std::function<void()> before;  // runs before the answer goes out: a reader that stalls
 };
 
 class ScriptedPeer {
@@ -141,6 +143,7 @@ class ScriptedPeer {
                 replies_.pop_front();
                 if (reply.echo) reply.answer = Frame(frame[1], reply.status, reply.data);
             }
+            if (reply.before) reply.before();
             if (reply.pieceSize == 0) {
                 WriteAll(fd, reply.answer.data(), reply.answer.size());
             } else {

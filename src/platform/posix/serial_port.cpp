@@ -129,6 +129,26 @@ uint64_t TotalMs(uint32_t length, uint32_t perByteMs) {
     return (uint64_t{length} + 1) * perByteMs;
 }
 
+// A reader may still be answering requests of an earlier connection that timed out before the
+// line was opened again. What arrives is dropped until the line has been quiet for
+// kSettleQuietMs (for at most kSettleMaxMs in all), so that the purge after the open leaves
+// none of it behind for the first request of the new connection to take as its answer.
+constexpr int kSettleQuietMs = 50;
+constexpr uint64_t kSettleMaxMs = 500;
+
+void Settle(int fd) {
+    const Deadline limit(kSettleMaxMs);
+    uint8_t scratch[256];
+    while (!limit.Expired()) {
+        if (WaitFor(fd, POLLIN, std::min(kSettleQuietMs, limit.RemainingMs())) != Wait::kReady) {
+            return;
+        }
+        if (::read(fd, scratch, sizeof scratch) < 0 && errno != EINTR && !WouldBlock(errno)) {
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 // COM1-COM32 are /dev/ttyS0-31, COM33-COM64 /dev/ttyUSB0-31 (USB adapters), COM65-COM96
@@ -195,6 +215,7 @@ SerialPort::OpenStatus SerialPort::Open(const std::string& path, uint32_t baudRa
         Close();  // tcsetattr may have applied part of the settings
         return OpenStatus::kCannotConfigure;
     }
+    Settle(fd);
     return OpenStatus::kOk;
 }
 
