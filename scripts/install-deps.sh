@@ -6,8 +6,10 @@
 #                                      dpkg-dev to unpack the openssl source package
 set -euo pipefail
 
+# libcli11-dev and nlohmann-json3-dev: the command line and the JSON of the kestrel tool
+# (header-only; the Windows build uses the same headers).
 packages=(build-essential cmake libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
-          libhidapi-dev pkg-config
+          libhidapi-dev pkg-config libcli11-dev nlohmann-json3-dev
           python3 python3-venv python3-setuptools python3-wheel python3-pytest)
 if [ "${1:-}" = windows ]; then
     packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 dpkg-dev)

@@ -1,5 +1,5 @@
-// The kestrel-sim program run as a child process with pipes on its standard streams, for the
-// tests that use it the way a user or a script does.
+// A program (kestrel-sim unless another is named) run as a child process with pipes on its
+// standard streams, for the tests that use it the way a user or a script does.
 #pragma once
 
 #include <fcntl.h>
@@ -25,7 +25,9 @@ class Program {
   public:
     using Clock = std::chrono::steady_clock;
 
-    Program() { ::signal(SIGPIPE, SIG_IGN); }
+    explicit Program(std::string program = KESTREL_SIM_PROGRAM) : program_(std::move(program)) {
+        ::signal(SIGPIPE, SIG_IGN);
+    }
     ~Program() {
         CloseStdin();
         if (pid_ > 0) {
@@ -48,7 +50,7 @@ class Program {
         posix_spawn_file_actions_adddup2(&actions, in[0], 0);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        std::vector<std::string> all = {KESTREL_SIM_PROGRAM};
+        std::vector<std::string> all = {program_};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (std::string& arg : all) argv.push_back(arg.data());
@@ -129,6 +131,7 @@ class Program {
         }
     }
 
+    std::string program_;
     pid_t pid_ = -1;
     int in_ = -1;
     int out_ = -1;

@@ -117,8 +117,22 @@ void PrintCard(const Json& card) {
     }
 }
 
+// Switches the field off and on: every card, halted ones too, is idle again.
+void ResetField(const Reader& reader) {
+    const int32_t code = RfReset(reader.session(), 10);
+    if (!NothingThere(code)) reader.Check(code, "reset the field");
+}
+
+// Leaves the cards as they were found when polling ends, also on Ctrl-C: the polls halted
+// every card they found.
+struct FieldResetOnExit {
+    const Reader& reader;
+    ~FieldResetOnExit() { RfReset(reader.session(), 10); }
+};
+
 void Scan(const Tool& tool) {
     Reader reader(tool.options);
+    ResetField(reader);
     Json cards = Json::array();
     if (std::optional<TypeACard> a = ActivateTypeA(reader)) {
         Json card = TypeAJson(*a);
@@ -126,8 +140,8 @@ void Scan(const Tool& tool) {
         cards.push_back(card);
     }
     if (std::optional<Bytes> atqb = RequestTypeB(reader)) {
-        Json card = DecodeAtqb(*atqb);
-        card["technology"] = "B";
+        Json card = {{"technology", "B"}, {"family", "ISO 14443 Type B"}};
+        card.update(DecodeAtqb(*atqb));
         if (!card.contains("pupi")) card["pupi"] = "";
         cards.push_back(card);
     }
@@ -146,8 +160,7 @@ struct PollArgs {
 // one found is halted so that the next activation finds another.
 std::map<std::string, Json> FieldNow(const Reader& reader) {
     std::map<std::string, Json> cards;
-    const int32_t reset = RfReset(reader.session(), 10);
-    if (!NothingThere(reset)) reader.Check(reset, "reset the field");
+    ResetField(reader);
     for (int i = 0; i < 16; ++i) {
         std::optional<TypeACard> a = ActivateTypeA(reader);
         if (!a) break;
@@ -168,6 +181,7 @@ std::map<std::string, Json> FieldNow(const Reader& reader) {
 void Poll(const Tool& tool, const PollArgs& args) {
     const Output out = tool.options.output();
     Reader reader(tool.options);
+    const FieldResetOnExit resetOnExit{reader};
     std::map<std::string, Json> present;
     auto report = [&](const char* event, const Json& card) {
         Json line = {{"event", event}, {"time", IsoTime()}};

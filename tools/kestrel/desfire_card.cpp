@@ -116,7 +116,6 @@ std::array<uint8_t, 4> ParseAccessRights(const std::string& text) {
     std::string part;
     size_t count = 0;
     while (std::getline(parts, part, ',')) {
-        if (count == 4) break;
         uint8_t right;
         if (part == "E" || part == "e" || part == "free") {
             right = DF_ACCESS_FREE;
@@ -125,9 +124,10 @@ std::array<uint8_t, 4> ParseAccessRights(const std::string& text) {
         } else {
             right = static_cast<uint8_t>(ParseNumber(part, 13, "access right"));
         }
-        rights[count++] = right;
+        if (count < rights.size()) rights[count] = right;
+        ++count;
     }
-    if (count != 4 || std::getline(parts, part, ',')) {
+    if (count != rights.size()) {
         throw UsageError("--access '" + text +
                          "': four rights R,W,RW,C, each a key number 0-13, free or never");
     }
