@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Builds the library and the virtual reader, starts kestrel-sim on the loopback with a
 # MIFARE Classic 1K card in its field, and reads the card through the library with the
-# example program examples/read_uid.c. The simulator is stopped again at the end.
+# example program examples/read_uid.c and with the command-line tool (kestrel scan). The
+# simulator is stopped again at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" --target kestrel-sim read_uid >/dev/null
+cmake --build --preset release -j "$(nproc)" --target kestrel-sim read_uid kestrel >/dev/null
 
 sim=build/release/tools/kestrel-sim
 example=build/release/examples/read_uid
@@ -26,3 +27,5 @@ address=$(sed -n 's/^listening on tcp //p' "$out" | head -n 1)
 
 echo "kestrel-sim listens on $address"
 "$example" "$address"
+echo "\$ kestrel -r $address scan"
+build/release/tools/kestrel -r "$address" scan

@@ -18,6 +18,7 @@ namespace {
 // What a dump learned of one sector.
 struct SectorResult {
     std::optional<ClassicKey> keyA, keyB;
+    bool keyBReadable = false;  // key B was read as data: it is no key of this sector
     std::vector<int> unread;
 };
 
@@ -58,12 +59,17 @@ SectorResult DumpSector(ClassicCard& card, int sector, const std::vector<Classic
         result.keyB = card.FindKey(first, KEY_TYPE_B, keys);
         if (result.keyB) readBlocks(KEY_TYPE_B, *result.keyB);
     }
+    if (keyBRead) {
+        result.keyBReadable = true;
+        result.keyB.emplace();
+        std::copy(trailerBytes + 10, trailerBytes + 16, result.keyB->begin());
+    }
     if (done.back()) {
         // The card shows key A as zeros, and key B unless it is readable: put the keys that
         // opened the sector in their place, so that the image restores as it was.
         std::memset(trailerBytes, 0, 6);
         if (result.keyA) std::copy(result.keyA->begin(), result.keyA->end(), trailerBytes);
-        if (!keyBRead) {
+        if (!result.keyBReadable) {
             std::memset(trailerBytes + 10, 0, 6);
             if (result.keyB) std::copy(result.keyB->begin(), result.keyB->end(), trailerBytes + 10);
         }
@@ -84,7 +90,8 @@ void PrintImage(const Bytes& image, const ClassicLayout& layout, const Json& sec
         const Json& s = sectors[static_cast<size_t>(sector)];
         std::cout << "sector " << sector << "  key A "
                   << (s["keyA"].is_null() ? "unknown" : s["keyA"].get<std::string>()) << "  key B "
-                  << (s["keyB"].is_null() ? "unknown" : s["keyB"].get<std::string>()) << '\n';
+                  << (s["keyB"].is_null() ? "unknown" : s["keyB"].get<std::string>())
+                  << (s["keyBReadable"].get<bool>() ? " (readable: data, not a key)" : "") << '\n';
         for (int block = FirstBlock(sector); block <= TrailerBlock(sector); ++block) {
             const uint8_t* data = &image[static_cast<size_t>(block) * kBlockSize];
             std::string row = HexAsciiRows(data, kBlockSize, kBlockSize)[0].substr(6);
@@ -123,6 +130,7 @@ void Dump(const Tool& tool, const DumpArgs& args) {
             sectors.push_back({{"sector", sector},
                                {"keyA", KeyJson(r.keyA)},
                                {"keyB", KeyJson(r.keyB)},
+                               {"keyBReadable", r.keyBReadable},
                                {"unreadBlocks", r.unread}});
             unread.insert(unread.end(), r.unread.begin(), r.unread.end());
             progress.Update(static_cast<uint64_t>(sector + 1));
