@@ -100,6 +100,7 @@ use_sim classic1k:A1B2C3D4
 echo '`readers` lists the serial lines that can be opened now (with `--usb PID` also the USB'
 echo 'readers with that product id). `info` asks the connected reader for its firmware and RF scan.'
 echo
+run readers
 run info
 run info --json
 

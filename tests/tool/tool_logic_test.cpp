@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "acl.h"
+#include "atomic_file.h"
 #include "card_info.h"
 #include "classic_image.h"
 #include "desfire_card.h"
@@ -29,6 +33,35 @@ TEST(ToolArguments, HexAndNumbers) {
     }
     EXPECT_EQ(HexAsciiRows(reinterpret_cast<const uint8_t*>("AB\x01"), 3, 4, 0x10),
               std::vector<std::string>{"0010: 41 42 01     |AB.|"});
+}
+
+TEST(ToolFiles, DataArgumentsAndAtomicImages) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("kestrel-files-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string target = (dir / "image.bin").string();
+    std::ofstream(target, std::ios::binary) << "old";
+    EXPECT_EQ(ReadDataArgument("@" + target, "data"), (Bytes{'o', 'l', 'd'}));
+    EXPECT_THROW(ReadDataArgument("@" + (dir / "missing").string(), "data"), UsageError);
+
+    auto entries = [&] {
+        return std::distance(std::filesystem::directory_iterator(dir),
+                             std::filesystem::directory_iterator());
+    };
+    {
+        AtomicFile file(target);  // abandoned: the old file stays, the temporary one goes
+        EXPECT_EQ(entries(), 2);
+    }
+    EXPECT_EQ(entries(), 1);
+    EXPECT_EQ(ReadDataArgument("@" + target, "data").size(), 3u);
+    {
+        AtomicFile file(target);
+        file.Commit(Bytes(1024, 0x5A));
+    }
+    EXPECT_EQ(entries(), 1);
+    EXPECT_EQ(ReadDataArgument("@" + target, "data"), Bytes(1024, 0x5A));
+    EXPECT_THROW(AtomicFile((dir / "no" / "such" / "folder").string()), UsageError);
+    std::filesystem::remove_all(dir);
 }
 
 TEST(ToolArguments, ReaderNamesPickTheInterface) {

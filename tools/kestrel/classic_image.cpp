@@ -12,7 +12,7 @@ namespace {
 const ClassicLayout k1K{"classic1k", 16, 64};
 const ClassicLayout k4K{"classic4k", 40, 256};
 
-uint8_t Geometry(int32_t (*function)(uint8_t, uint8_t*), int sector) {
+uint8_t Geometry(int32_t(KESTREL_CALL* function)(uint8_t, uint8_t*), int sector) {
     uint8_t value = 0;
     if (function(static_cast<uint8_t>(sector), &value) != KESTREL_OK) {
         throw UsageError("sector " + std::to_string(sector) + " does not exist (0-39)");

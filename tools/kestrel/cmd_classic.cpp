@@ -238,16 +238,18 @@ void Restore(const Tool& tool, const RestoreArgs& args) {
             for (const ClassicKey& key : listed) addCandidate(type, key.data());
         }
         std::vector<bool> opens(candidates.size(), true);
-        std::optional<size_t> current;
+        // The candidate the card is authenticated with; candidates.size() for none.
+        const size_t none = candidates.size();
+        size_t current = none;
 
         for (int block = first; block <= trailer; ++block) {
             if ((block == 0 && !args.withBlock0) || (block == trailer && !args.withTrailers)) {
                 continue;
             }
-            bool ok = current && card.Write(block, blockAt(block));
+            bool ok = current != none && card.Write(block, blockAt(block));
             for (size_t i = 0; !ok && i < candidates.size(); ++i) {
-                if (!opens[i] || (current && *current == i)) continue;
-                current.reset();
+                if (!opens[i] || current == i) continue;
+                current = none;
                 if (!card.Authenticate(block, candidates[i].first, candidates[i].second)) {
                     opens[i] = false;
                     continue;
@@ -258,7 +260,7 @@ void Restore(const Tool& tool, const RestoreArgs& args) {
             if (ok) {
                 ++written;
             } else {
-                current.reset();
+                current = none;
                 failed.push_back(block);
             }
         }
@@ -310,9 +312,9 @@ void Acl(const Tool& tool, const AclArgs& args) {
         access.assign(trailer + 6, trailer + 10);
     }
     Json doc = DescribeAccess(access.data(), FirstBlock(sector), BlocksInSector(sector));
-    doc["sector"] = sector;
+    if (args.sector >= 0) doc["sector"] = sector;
     out.Result(doc, [&] {
-        std::cout << "sector " << sector << ": ";
+        if (args.sector >= 0) std::cout << "sector " << sector << ": ";
         for (const std::string& line : AccessText(doc)) std::cout << line << '\n';
     });
 }

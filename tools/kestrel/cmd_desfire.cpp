@@ -292,6 +292,7 @@ void Read(const Tool& tool, const DfArgs& args) {
 
 void Write(const Tool& tool, const DfArgs& args) {
     const Bytes data = ReadDataArgument(args.data, "DATA");
+    if (data.empty()) throw UsageError("DATA: no bytes to write");
     Reader reader(tool.options);
     DesfireCard card(reader);
     const FileSettings file = OpenFile(card, args);
