@@ -10,6 +10,10 @@
 #include <sstream>
 #include <thread>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include "support/sim_program.h"
 
 namespace kestrel {
@@ -138,6 +142,53 @@ TEST_F(KestrelProgram, ClassicDumpRestoreDumpIsByteIdentical) {
     EXPECT_EQ(Json::parse(got.out)["value"], 100);
 }
 
+// A 4K card whose trailers make some blocks readable only with key B (sector 1: block 5 with
+// condition 3, block 6 with condition 5, key B secret) or with no key (sector 33: blocks
+// 154-158, condition 7).
+TEST_F(KestrelProgram, ClassicDumpReadsEachBlockWithTheKeyItsConditionsName) {
+    std::string image(4096, '\0');
+    for (int block = 1; block < 256; ++block) image.replace(block * 16, 16, 16, char(block));
+    image.replace(0, 8, "\x0A\x0B\x0C\x0D\x0C\x18\x02\x00", 8);
+    const char factory[] = "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x07\x80\x69\xFF\xFF\xFF\xFF\xFF\xFF";
+    for (int sector = 0; sector < 40; ++sector) {
+        const int trailer = sector < 32 ? sector * 4 + 3 : 128 + (sector - 32) * 16 + 15;
+        image.replace(trailer * 16, 16, std::string(factory, 16));
+    }
+    const char sector1[] = "\xA0\xA1\xA2\xA3\xA4\xA5\x5B\x41\xEA\x00\xB0\xB1\xB2\xB3\xB4\xB5";
+    image.replace(7 * 16, 16, std::string(sector1, 16));
+    image.replace(159 * 16 + 6, 4, "\xBB\x43\xC4\x00", 4);
+    Write("card.mfd", image);
+    Write("ab.txt", "A0A1A2A3A4A5\nB0B1B2B3B4B5\nFFFFFFFFFFFF\n");
+    Write("a.txt", "A0A1A2A3A4A5\nFFFFFFFFFFFF\n");
+    Sim sim({"classic4k::" + Path("card.mfd")});
+
+    const Outcome both =
+        sim.Kestrel({"mfc", "dump", "-k", Path("ab.txt"), "-o", Path("ab.mfd"), "--json"});
+    ASSERT_EQ(both.status, 0) << both.err;
+    EXPECT_EQ(Json::parse(both.out)["unreadBlocks"], Json::parse("[154, 155, 156, 157, 158]"));
+    std::string expected = image;
+    expected.replace(154 * 16, 5 * 16, 5 * 16, '\0');
+    EXPECT_TRUE(Slurp(Path("ab.mfd")) == expected);
+
+    const Outcome onlyA =
+        sim.Kestrel({"mfc", "dump", "-k", Path("a.txt"), "-o", Path("a.mfd"), "--json"});
+    ASSERT_EQ(onlyA.status, 0) << onlyA.err;
+    const Json result = Json::parse(onlyA.out);
+    EXPECT_EQ(result["sectors"][1]["unreadBlocks"], Json::parse("[5, 6]"));
+    EXPECT_TRUE(result["sectors"][1]["keyB"].is_null());
+    // Key B unknown: zero in the image's trailer, the rest as the card showed it.
+    EXPECT_EQ(Slurp(Path("a.mfd")).substr(7 * 16, 16),
+              std::string(sector1, 10) + std::string(6, '\0'));
+
+    // Blocks no listed key may write are named, and the command fails.
+    const Outcome restore = sim.Kestrel({"mfc", "restore", Path("a.mfd"), "-k", Path("a.txt")});
+    EXPECT_EQ(restore.status, 1);
+    EXPECT_NE(restore.err.find("blocks not written (no key of the list may write them): 5 6 154 "
+                               "155 156 157 158"),
+              std::string::npos)
+        << restore.err;
+}
+
 TEST_F(KestrelProgram, RestoreRefusesATrailerThatWouldLockASectorForEver) {
     std::string image(1024, '\0');
     const char locked[] = "\xFF\xFF\xFF\xFF\xFF\xFF\x7F\x0F\x08\x69\xFF\xFF\xFF\xFF\xFF\xFF";
@@ -197,8 +248,26 @@ TEST_F(KestrelProgram, DesfireInfoShowsTheCardsContents) {
     EXPECT_NE(wrong.err.find("(code 41390, 0xA1AE)"), std::string::npos) << wrong.err;
 }
 
+// A TCP peer that accepts connections and never answers; its address.
+struct SilentPeer {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    std::string address;
+    SilentPeer() {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof a;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd, 4) == 0 &&
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) == 0) {
+            address = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+        }
+    }
+    ~SilentPeer() { ::close(fd); }
+};
+
 TEST_F(KestrelProgram, ExitStatusesNameWhatFailed) {
     Sim sim({"classic1k:A1B2C3D4"});
+    SilentPeer silent;
     Write("wrong.txt", "010203040506\n");
     const struct {
         std::vector<std::string> args;
@@ -210,18 +279,28 @@ TEST_F(KestrelProgram, ExitStatusesNameWhatFailed) {
          "(code 8002, 0x1F42)"},
         {{"-r", sim.reader, "ul", "dump"}, 1, "not an Ultralight"},
         {{"-r", "127.0.0.1:1", "scan"}, 3, "cannot open reader 127.0.0.1:1"},
+        {{"-r", silent.address, "--timeout", "300", "mfc", "dump"}, 3, "no reader answers"},
+        {{"mfc"}, 2, "A subcommand is required"},
         {{"-r", "reader", "scan"}, 2, "reader 'reader'"},
         {{"mfc", "value", "get"}, 2, "BLOCK"},
         {{"mfc", "acl", "--decode", "FF07"}, 2, "3 or 4 access bytes"},
         {{"ul", "write", "4", "@" + Path("missing")}, 2, "cannot read"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.args[c.args.size() > 2 ? 2 : 0]);
+        SCOPED_TRACE(c.args.back());
         const auto start = std::chrono::steady_clock::now();
         const Outcome run = Kestrel(c.args);
         EXPECT_EQ(run.status, c.status) << run.err;
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    }
+    // Help on every level, with the options every command takes.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--help"}, std::vector<std::string>{"df", "--help"},
+          std::vector<std::string>{"mfc", "dump", "--help"}}) {
+        const Outcome help = Kestrel(args);
+        EXPECT_EQ(help.status, 0);
+        EXPECT_NE(help.out.find("--reader"), std::string::npos) << help.out;
     }
 }
 
