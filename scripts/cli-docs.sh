@@ -38,9 +38,12 @@ use_sim() {
 # One example: the command line as a user types it, then what it printed (both streams) and
 # its exit status when that is not 0.
 run() {
-    local status=0
+    local status=0 shown="" arg
+    for arg in "$@"; do
+        case $arg in *" "*) shown+=" '$arg'" ;; *) shown+=" $arg" ;; esac
+    done
     echo '```'
-    echo "\$ kestrel $*"
+    echo "\$ kestrel${shown}"
     (cd "$work" && "$kestrel_bin" "$@") >"$work/output" 2>&1 || status=$?
     cat "$work/output"
     [ "$status" -eq 0 ] || echo "[exit status $status]"

@@ -381,17 +381,17 @@ void Records(const Tool& tool, const DfArgs& args) {
         return;
     }
     const int32_t mode = Mode(card, args, file, {kRead, kReadWrite});
-    // With a count of 0 the buffer must hold the whole file.
-    const uint32_t capacityRecords = args.count == 0 ? file.maxRecords() : args.count;
-    Bytes buffer(static_cast<size_t>(capacityRecords) * file.recordSize() + 1);
-    uint32_t count = args.count;
-    const int32_t code =
-        DF_ReadRecords(card.session(), file.number, mode, static_cast<int32_t>(args.offset), &count,
-                       buffer.data(), file.recordSize(), card.sessionKey());
-    if (code == KESTREL_ERR_DF_BOUNDARY && args.count == 0) {
-        count = 0;  // an empty record file
-    } else {
-        card.Check(code, "read the records");
+    // Always a count (the records the file holds from the offset on, unless --count says
+    // otherwise): the library
+    // then checks the card's answer against the buffer, which holds that many records.
+    const uint32_t held = file.records() > args.offset ? file.records() - args.offset : 0;
+    uint32_t count = args.count != 0 ? args.count : held;
+    Bytes buffer(static_cast<size_t>(count) * file.recordSize());
+    if (count != 0) {
+        card.Check(
+            DF_ReadRecords(card.session(), file.number, mode, static_cast<int32_t>(args.offset),
+                           &count, buffer.data(), file.recordSize(), card.sessionKey()),
+            "read the records");
     }
     Json records = Json::array();
     Bytes all;

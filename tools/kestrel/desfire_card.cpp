@@ -78,6 +78,9 @@ uint32_t FileSettings::recordSize() const {
 uint32_t FileSettings::maxRecords() const {
     return Little(specific, 3, 3);
 }
+uint32_t FileSettings::records() const {
+    return Little(specific, 6, 3);
+}
 
 Json DescribeFile(const FileSettings& f) {
     static const char* kTypes[] = {"standard", "backup", "value", "linear record", "cyclic record"};
@@ -105,7 +108,7 @@ Json DescribeFile(const FileSettings& f) {
     } else if (f.isRecord()) {
         d["recordSize"] = f.recordSize();
         d["maxRecords"] = f.maxRecords();
-        d["records"] = Little(f.specific, 6, 3);
+        d["records"] = f.records();
     }
     return d;
 }

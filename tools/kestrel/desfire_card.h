@@ -36,6 +36,7 @@ struct FileSettings {
     uint32_t size() const;        // data files: the file size
     uint32_t recordSize() const;  // record files
     uint32_t maxRecords() const;
+    uint32_t records() const;  // record files: how many the file holds now
     bool isData() const { return type <= 1; }
     bool isValue() const { return type == 2; }
     bool isRecord() const { return type == 3 || type == 4; }
