@@ -219,54 +219,57 @@ void Restore(const Tool& tool, const RestoreArgs& args) {
 
     std::vector<int> failed;
     int written = 0;
-    Progress progress(static_cast<uint64_t>(imageLayout.sectors), "sectors", tool.options.quiet);
-    for (int sector = 0; sector < imageLayout.sectors; ++sector) {
-        const int first = FirstBlock(sector), trailer = TrailerBlock(sector);
-        // The keys of the image's own trailer first: most often they are the card's.
-        std::vector<std::pair<uint8_t, ClassicKey>> candidates;
-        auto addCandidate = [&](uint8_t type, const uint8_t* bytes) {
-            ClassicKey key;
-            std::copy(bytes, bytes + 6, key.begin());
-            const std::pair<uint8_t, ClassicKey> candidate{type, key};
-            if (std::find(candidates.begin(), candidates.end(), candidate) == candidates.end()) {
-                candidates.push_back(candidate);
+    {
+        Progress progress(static_cast<uint64_t>(imageLayout.sectors), "sectors",
+                          tool.options.quiet);
+        for (int sector = 0; sector < imageLayout.sectors; ++sector) {
+            const int first = FirstBlock(sector), trailer = TrailerBlock(sector);
+            // The keys of the image's own trailer first: most often they are the card's.
+            std::vector<std::pair<uint8_t, ClassicKey>> candidates;
+            auto addCandidate = [&](uint8_t type, const uint8_t* bytes) {
+                ClassicKey key;
+                std::copy(bytes, bytes + 6, key.begin());
+                const std::pair<uint8_t, ClassicKey> candidate{type, key};
+                if (std::find(candidates.begin(), candidates.end(), candidate) ==
+                    candidates.end()) {
+                    candidates.push_back(candidate);
+                }
+            };
+            addCandidate(KEY_TYPE_A, blockAt(trailer));
+            addCandidate(KEY_TYPE_B, blockAt(trailer) + 10);
+            for (uint8_t type : {KEY_TYPE_A, KEY_TYPE_B}) {
+                for (const ClassicKey& key : listed) addCandidate(type, key.data());
             }
-        };
-        addCandidate(KEY_TYPE_A, blockAt(trailer));
-        addCandidate(KEY_TYPE_B, blockAt(trailer) + 10);
-        for (uint8_t type : {KEY_TYPE_A, KEY_TYPE_B}) {
-            for (const ClassicKey& key : listed) addCandidate(type, key.data());
-        }
-        std::vector<bool> opens(candidates.size(), true);
-        // The candidate the card is authenticated with; candidates.size() for none.
-        const size_t none = candidates.size();
-        size_t current = none;
+            std::vector<bool> opens(candidates.size(), true);
+            // The candidate the card is authenticated with; candidates.size() for none.
+            const size_t none = candidates.size();
+            size_t current = none;
 
-        for (int block = first; block <= trailer; ++block) {
-            if ((block == 0 && !args.withBlock0) || (block == trailer && !args.withTrailers)) {
-                continue;
-            }
-            bool ok = current != none && card.Write(block, blockAt(block));
-            for (size_t i = 0; !ok && i < candidates.size(); ++i) {
-                if (!opens[i] || current == i) continue;
-                current = none;
-                if (!card.Authenticate(block, candidates[i].first, candidates[i].second)) {
-                    opens[i] = false;
+            for (int block = first; block <= trailer; ++block) {
+                if ((block == 0 && !args.withBlock0) || (block == trailer && !args.withTrailers)) {
                     continue;
                 }
-                current = i;
-                ok = card.Write(block, blockAt(block));
+                bool ok = current != none && card.Write(block, blockAt(block));
+                for (size_t i = 0; !ok && i < candidates.size(); ++i) {
+                    if (!opens[i] || current == i) continue;
+                    current = none;
+                    if (!card.Authenticate(block, candidates[i].first, candidates[i].second)) {
+                        opens[i] = false;
+                        continue;
+                    }
+                    current = i;
+                    ok = card.Write(block, blockAt(block));
+                }
+                if (ok) {
+                    ++written;
+                } else {
+                    current = none;
+                    failed.push_back(block);
+                }
             }
-            if (ok) {
-                ++written;
-            } else {
-                current = none;
-                failed.push_back(block);
-            }
+            progress.Update(static_cast<uint64_t>(sector + 1));
         }
-        progress.Update(static_cast<uint64_t>(sector + 1));
     }
-
     const Json doc = {{"uid", ToHex(card.uid())},
                       {"image", args.image},
                       {"blocksWritten", written},

@@ -278,6 +278,8 @@ void Read(const Tool& tool, const DfArgs& args) {
                         &piece, &data[done], card.sessionKey()),
             "read file " + std::to_string(file.number) + " at " +
                 std::to_string(args.offset + done));
+        if (piece == 0)
+            throw Failure("read file " + std::to_string(file.number) + ": the card sent no data");
         done += std::min(piece, std::min(kChunk, length - done));
         progress.Update(done);
     }

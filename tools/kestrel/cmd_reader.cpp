@@ -71,7 +71,7 @@ void Info(const Tool& tool) {
     }
     Json interfaces = Json::array();
     GetSupportedCommInterfaces(AddInterface, reinterpret_cast<uintptr_t>(&interfaces));
-    const ReaderAddress address = ResolveReader(tool.options.reader);
+    const ReaderAddress& address = reader.address();
 
     Json doc = {{"reader", address.name},
                 {"interface", InterfaceName(address.interfaceType)},

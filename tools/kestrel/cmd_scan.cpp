@@ -148,7 +148,7 @@ void Scan(const Tool& tool) {
     tool.options.output().Result({{"cards", cards}}, [&] {
         for (const Json& card : cards) PrintCard(card);
     });
-    if (cards.empty()) throw Failure("scan: no card in the field");
+    if (cards.empty()) throw Failure("scan: no card in the field", KESTREL_ERR_NO_CARD);
 }
 
 struct PollArgs {

@@ -49,7 +49,7 @@ class Reader {
     Reader& operator=(const Reader&) = delete;
 
     KestrelSession* session() const { return session_; }
-    const std::string& name() const { return address_.name; }
+    const ReaderAddress& address() const { return address_; }
 
     // Turns a result code into the exception that ends the command: Interrupted after Ctrl-C,
     // NoReader when the line never carried an answer and the call failed on it, else Failure
