@@ -384,17 +384,18 @@ void Records(const Tool& tool, const DfArgs& args) {
     }
     const int32_t mode = Mode(card, args, file, {kRead, kReadWrite});
     // Always a count (the records the file holds from the offset on, unless --count says
-    // otherwise): the library
-    // then checks the card's answer against the buffer, which holds that many records.
+    // otherwise) and the buffer's capacity: the library refuses an answer that does not fit.
     const uint32_t held = file.records() > args.offset ? file.records() - args.offset : 0;
     uint32_t count = args.count != 0 ? args.count : held;
     Bytes buffer(static_cast<size_t>(count) * file.recordSize());
+    uint32_t length = static_cast<uint32_t>(buffer.size());
     if (count != 0) {
         card.Check(
-            DF_ReadRecords(card.session(), file.number, mode, static_cast<int32_t>(args.offset),
-                           &count, buffer.data(), file.recordSize(), card.sessionKey()),
+            DF_ReadRecordsEx(card.session(), file.number, mode, static_cast<int32_t>(args.offset),
+                             &count, buffer.data(), &length, file.recordSize(), card.sessionKey()),
             "read the records");
     }
+    count = file.recordSize() != 0 ? length / file.recordSize() : 0;
     Json records = Json::array();
     Bytes all;
     for (uint32_t i = 0; i < count; ++i) {

@@ -415,16 +415,25 @@ class Desfire:
             return []  # the card refuses to read an empty file (boundary error)
         size = settings.record_size or 0
         mode = settings.comm_for(_READ, self._key_number) if mode is None else mode
-        # "All" is asked for as the number of records the file holds from the offset on: with
-        # a count the library refuses an answer longer than the buffer, with 0 it would trust
-        # the card's length. An offset beyond the records leaves the card to refuse it.
+        # "All" is asked for as the number of records the file holds from the offset on, and
+        # the buffer's capacity goes with it: the library refuses an answer that does not fit.
+        # An offset beyond the records leaves the card to refuse it.
         count = count or max(settings.records - offset, 1)
         data = _lib.buffer(count * size)
         got = ctypes.c_uint32(count)
+        length = ctypes.c_uint32(count * size)
         self._call(
-            "DF_ReadRecords", file, mode, offset, ctypes.byref(got), data, size, self._session_key
+            "DF_ReadRecordsEx",
+            file,
+            mode,
+            offset,
+            ctypes.byref(got),
+            data,
+            ctypes.byref(length),
+            size,
+            self._session_key,
         )
-        raw = _lib.to_bytes(data, min(got.value, count) * size)
+        raw = _lib.to_bytes(data, length.value - length.value % size)
         return [raw[i : i + size] for i in range(0, len(raw), size)]
 
     def clear_records(self, file: int) -> None:
