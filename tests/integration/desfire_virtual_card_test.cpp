@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "kestrel_sim/desfire.h"
+#include "kestrel_sim/cards/desfire/desfire_card.h"
 #include "support/card_scenario.h"
 
 namespace kestrel::test {

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "kestrel_sim/mifare_classic.h"
-#include "kestrel_sim/ultralight.h"
+#include "kestrel_sim/cards/classic/classic_card.h"
+#include "kestrel_sim/cards/ultralight/ultralight_card.h"
 #include "support/card_scenario.h"
 
 namespace kestrel::test {

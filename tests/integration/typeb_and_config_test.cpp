@@ -7,11 +7,11 @@
 
 #include "KestrelAPI.h"
 #include "api/session.h"
-#include "kestrel_sim/card.h"
-#include "kestrel_sim/in_process_link.h"
-#include "kestrel_sim/tcp_server.h"
-#include "kestrel_sim/typeb.h"
-#include "kestrel_sim/virtual_reader.h"
+#include "kestrel_sim/cards/card.h"
+#include "kestrel_sim/cards/typeb/typeb_card.h"
+#include "kestrel_sim/reader/virtual_reader.h"
+#include "kestrel_sim/transports/in_process_link.h"
+#include "kestrel_sim/transports/tcp_server.h"
 #include "support/frames.h"
 #include "support/sim_comm_interface.h"
 

@@ -8,9 +8,9 @@
 
 #include "KestrelAPI.h"
 #include "comm/usb_hid_interface.h"
-#include "kestrel_sim/card.h"
-#include "kestrel_sim/tcp_server.h"
-#include "kestrel_sim/virtual_reader.h"
+#include "kestrel_sim/cards/card.h"
+#include "kestrel_sim/reader/virtual_reader.h"
+#include "kestrel_sim/transports/tcp_server.h"
 #include "support/fake_hid_bus.h"
 #include "support/fake_hid_reader.h"
 #include "support/frames.h"

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "iso_host.h"
-#include "kestrel_sim/desfire.h"
-#include "kestrel_sim/hex.h"
+#include "kestrel_sim/cards/desfire/desfire_card.h"
+#include "kestrel_sim/helpers/hex.h"
 
 namespace kestrel::sim::test {
 

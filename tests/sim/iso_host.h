@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "kestrel_sim/codes.h"
-#include "kestrel_sim/crc.h"
+#include "kestrel_sim/helpers/codes.h"
+#include "kestrel_sim/helpers/crc.h"
 #include "sim_test_util.h"
 
 namespace kestrel::sim::test {

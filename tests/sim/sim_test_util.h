@@ -15,10 +15,10 @@
 #include <thread>
 #include <vector>
 
-#include "kestrel_sim/card.h"
-#include "kestrel_sim/frame.h"
-#include "kestrel_sim/in_process_link.h"
-#include "kestrel_sim/virtual_reader.h"
+#include "kestrel_sim/cards/card.h"
+#include "kestrel_sim/reader/frame.h"
+#include "kestrel_sim/reader/virtual_reader.h"
+#include "kestrel_sim/transports/in_process_link.h"
 
 namespace kestrel::sim::test {
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "kestrel_sim/virtual_reader.h"
+#include "kestrel_sim/reader/virtual_reader.h"
 #include "support/fake_hid_bus.h"
 
 namespace kestrel::testsupport {

@@ -9,7 +9,7 @@
 
 #include "KestrelAPI.h"
 #include "comm/comm_interface.h"
-#include "kestrel_sim/in_process_link.h"
+#include "kestrel_sim/transports/in_process_link.h"
 
 namespace kestrel::testsupport {
 

@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "kestrel_sim/card.h"
-#include "kestrel_sim/hex.h"
-#include "kestrel_sim/image_file.h"
-#include "kestrel_sim/pty_server.h"
-#include "kestrel_sim/reader_config.h"
-#include "kestrel_sim/tcp_server.h"
-#include "kestrel_sim/virtual_reader.h"
+#include "kestrel_sim/cards/card.h"
+#include "kestrel_sim/helpers/hex.h"
+#include "kestrel_sim/helpers/image_file.h"
+#include "kestrel_sim/reader/reader_config.h"
+#include "kestrel_sim/reader/virtual_reader.h"
+#include "kestrel_sim/transports/pty_server.h"
+#include "kestrel_sim/transports/tcp_server.h"
 
 namespace {
 
