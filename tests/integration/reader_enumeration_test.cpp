@@ -19,7 +19,7 @@
 #include "comm/reader_enumeration.h"
 #include "comm/rs232_interface.h"
 #include "comm/usb_hid_interface.h"
-#include "kestrel_sim/cards/card.h"
+#include "kestrel_sim/reader/card_catalog.h"
 #include "kestrel_sim/reader/virtual_reader.h"
 #include "kestrel_sim/transports/pty_server.h"
 #include "platform/serial_lines.h"

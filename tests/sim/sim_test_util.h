@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "kestrel_sim/cards/card.h"
+#include "kestrel_sim/reader/card_catalog.h"
 #include "kestrel_sim/reader/frame.h"
 #include "kestrel_sim/reader/virtual_reader.h"
 #include "kestrel_sim/transports/in_process_link.h"

@@ -11,7 +11,7 @@
 #include "KestrelAPI.h"
 #include "api/session.h"
 #include "comm/usb_hid_interface.h"
-#include "kestrel_sim/cards/card.h"
+#include "kestrel_sim/reader/card_catalog.h"
 #include "kestrel_sim/reader/virtual_reader.h"
 #include "kestrel_sim/transports/in_process_link.h"
 #include "support/fake_hid_bus.h"

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "kestrel_sim/cards/card.h"
 #include "kestrel_sim/helpers/hex.h"
 #include "kestrel_sim/helpers/image_file.h"
+#include "kestrel_sim/reader/card_catalog.h"
 #include "kestrel_sim/reader/reader_config.h"
 #include "kestrel_sim/reader/virtual_reader.h"
 #include "kestrel_sim/transports/pty_server.h"

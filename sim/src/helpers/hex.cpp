@@ -25,13 +25,13 @@ std::string ToHex(const uint8_t* data, size_t length, bool spaced) {
     return text;
 }
 
-std::string ToHex(const std::vector<uint8_t>& bytes, bool spaced) {
+std::string ToHex(const Bytes& bytes, bool spaced) {
     return ToHex(bytes.data(), bytes.size(), spaced);
 }
 
-std::optional<std::vector<uint8_t>> ParseHex(const std::string& text) {
+std::optional<Bytes> ParseHex(const std::string& text) {
     if (text.size() % 2 != 0) return std::nullopt;
-    std::vector<uint8_t> bytes;
+    Bytes bytes;
     bytes.reserve(text.size() / 2);
     for (size_t i = 0; i < text.size(); i += 2) {
         const int high = DigitValue(text[i]);

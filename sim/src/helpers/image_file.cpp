@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "kestrel_sim/helpers/hex.h"
-
 namespace kestrel::sim {
 
 namespace {
@@ -77,32 +75,6 @@ bool WriteImageFile(const std::string& path, const Bytes& contents, std::string*
     }
     if (!ok) ::unlink(temporary.c_str());
     return ok;
-}
-
-bool SaveCardImage(VirtualReader& reader, const Bytes& uid, const std::string& path,
-                   std::string* savedTo, std::string* error) {
-    Bytes image;
-    std::string target = path;
-    std::string problem;
-    reader.WithFirmware([&](Firmware& firmware) {
-        const Card* card = firmware.field().Find(uid);
-        if (card == nullptr) {
-            problem = "no card with UID " + ToHex(uid) + " in the field";
-        } else if (card->ImageSize() == 0) {
-            problem = card->Type() + " cards have no memory image";
-        } else {
-            if (target.empty()) target = card->ImagePath();
-            if (target.empty()) problem = "card " + ToHex(uid) + " has no image file; name one";
-            image = card->SaveImage();
-        }
-    });
-    if (problem.empty()) WriteImageFile(target, image, &problem);
-    if (!problem.empty()) {
-        if (error) *error = problem;
-        return false;
-    }
-    if (savedTo) *savedTo = target;
-    return true;
 }
 
 }  // namespace kestrel::sim

@@ -1,10 +1,8 @@
-// File-descriptor helpers shared by the TCP and pty transports.
+// File descriptors, a wake-up pipe, and waiting and writing with time limits.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-
-#include "kestrel_sim/reader/virtual_reader.h"
 
 namespace kestrel::sim::detail {
 
@@ -60,12 +58,5 @@ bool Sleep(int wakeFd, uint32_t ms);
 // Writes all bytes to a non-blocking descriptor (send with MSG_NOSIGNAL when `isSocket`).
 // False on an error, when woken, or when the peer takes nothing for `stallMs`.
 bool WriteAll(int fd, const uint8_t* data, size_t length, int wakeFd, int stallMs, bool isSocket);
-
-enum class SendResult { kSent, kLinkBroken, kFailed };
-
-// Sends the chunks of each transmission after their delays. kLinkBroken when one of them asks
-// for the link to go down (its bytes up to the break are sent first).
-SendResult SendTransmissions(int fd, const std::vector<Transmission>& transmissions, int wakeFd,
-                             int stallMs, bool isSocket);
 
 }  // namespace kestrel::sim::detail

@@ -2,8 +2,7 @@
 
 #include <cstdio>
 
-#include "kestrel_sim/cards/iso14443_4/iso14443_4_card.h"
-#include "kestrel_sim/cards/typeb/typeb_card.h"
+#include "reader/command_sets.h"
 
 namespace kestrel::sim {
 

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "helpers/poll.h"
+#include "transports/send_answers.h"
 
 namespace kestrel::sim {
 

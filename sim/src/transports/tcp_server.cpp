@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "helpers/poll.h"
+#include "transports/send_answers.h"
 
 namespace kestrel::sim {
 

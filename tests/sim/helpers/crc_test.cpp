@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "kestrel_sim/helpers/bytes.h"
 #include "kestrel_sim/helpers/crc.h"
-#include "kestrel_sim/reader/frame.h"
 
 namespace kestrel::sim {
 namespace {

@@ -59,6 +59,43 @@ constexpr uint8_t kWriteData = 0x1F;       // card command, address, length, dat
 constexpr uint8_t kReadData = 0x28;        // card command, address, length -> data
 }  // namespace card_command
 
+// Reader commands of Type B.
+namespace typeb_command {
+constexpr uint8_t kRequest = 0xB0;        // APf, AFI, PARAM: the whole REQB/WUPB command
+constexpr uint8_t kRequestIdle = 0xB1;    // AFI, PARAM: REQB
+constexpr uint8_t kRequestWakeUp = 0xB2;  // AFI, PARAM: WUPB
+constexpr uint8_t kAttrib = 0xB3;         // PUPI (4), param 1-4, n, n higher-layer bytes
+constexpr uint8_t kSlotMarker = 0xB4;     // slot number (2 to 16)
+constexpr uint8_t kHalt = 0xB5;           // PUPI (4)
+}  // namespace typeb_command
+
+// Reader commands of the configuration and diagnostics.
+namespace config_command {
+constexpr uint8_t kWriteReg = 0x01;          // register, value
+constexpr uint8_t kReadReg = 0x02;           // register -> value
+constexpr uint8_t kPcdCommand10 = 0x10;      // none
+constexpr uint8_t kReadMemory = 0x23;        // address (u16), length -> bytes
+constexpr uint8_t kWriteMemory = 0x24;       // address (u16), length, bytes
+constexpr uint8_t kSetDefaultAttrib = 0x45;  // none
+constexpr uint8_t kSetAttrib = 0x46;         // first, second
+constexpr uint8_t kGetAttrib = 0x47;         // none -> 5 bytes
+constexpr uint8_t kPcdCommand62 = 0x62;      // none
+constexpr uint8_t kGetFwVersion = 0x63;      // none -> length (u16), text
+constexpr uint8_t kPcdCommand66 = 0x66;      // none
+constexpr uint8_t kSetBaudRate = 0x82;       // index
+constexpr uint8_t kGetBaudRate = 0x83;       // none -> index
+constexpr uint8_t kPcdCommand85 = 0x85;      // none
+constexpr uint8_t kEchoTest = 0x86;          // bytes -> the same bytes
+constexpr uint8_t kPcdCommand87 = 0x87;      // value (u16)
+constexpr uint8_t kPcdCommand98 = 0x98;      // first byte, data
+constexpr uint8_t kRfScanOn = 0xE0;          // none (readers with RF scan only)
+constexpr uint8_t kRfScanOff = 0xE1;         // none (readers with RF scan only)
+constexpr uint8_t kSetIoDevState = 0xE6;     // device, state
+constexpr uint8_t kGetRfScanMode = 0xE8;     // none -> 0 or 1 (readers with RF scan only)
+constexpr uint8_t kSetCardType = 0xEA;       // card type
+constexpr uint8_t kLoadConfig = 0xED;        // configuration number (u16)
+}  // namespace config_command
+
 // Commands of MIFARE Classic and Ultralight cards as they travel on the air.
 namespace mifare {
 constexpr uint8_t kAuthKeyA = 0x60;

@@ -1,10 +1,10 @@
 // Card memory images in files: the raw dumps that common MIFARE tools read and write.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
-#include "kestrel_sim/cards/card.h"
-#include "kestrel_sim/reader/virtual_reader.h"
+#include "kestrel_sim/helpers/bytes.h"
 
 namespace kestrel::sim {
 
@@ -17,11 +17,5 @@ ImageFileStatus ReadImageFile(const std::string& path, size_t maxSize, Bytes* co
 // Replaces the file with `contents` (a new file beside it, renamed over it), so that a failed
 // save never leaves a half-written dump. False and *error on failure.
 bool WriteImageFile(const std::string& path, const Bytes& contents, std::string* error);
-
-// Saves the memory of the card with `uid` in the reader's field to `path`, or to the card's
-// own image file when `path` is empty. *savedTo receives the file written. False and *error
-// when there is no such card, the card has no memory image, no file is known, or writing fails.
-bool SaveCardImage(VirtualReader& reader, const Bytes& uid, const std::string& path,
-                   std::string* savedTo, std::string* error);
 
 }  // namespace kestrel::sim

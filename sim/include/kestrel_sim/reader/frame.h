@@ -10,9 +10,9 @@
 #include <functional>
 #include <vector>
 
-namespace kestrel::sim {
+#include "kestrel_sim/helpers/bytes.h"
 
-using Bytes = std::vector<uint8_t>;
+namespace kestrel::sim {
 
 constexpr uint8_t kStartByte = 0xA5;
 constexpr size_t kHeaderSize = 5;

@@ -10,38 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "kestrel_sim/cards/card.h"
+#include "kestrel_sim/helpers/bytes.h"
 
 namespace kestrel::sim {
-
-class Firmware;
-
-// Reader commands of the configuration (see RegisterReaderConfigCommands).
-namespace config_command {
-constexpr uint8_t kWriteReg = 0x01;          // register, value
-constexpr uint8_t kReadReg = 0x02;           // register -> value
-constexpr uint8_t kPcdCommand10 = 0x10;      // none
-constexpr uint8_t kReadMemory = 0x23;        // address (u16), length -> bytes
-constexpr uint8_t kWriteMemory = 0x24;       // address (u16), length, bytes
-constexpr uint8_t kSetDefaultAttrib = 0x45;  // none
-constexpr uint8_t kSetAttrib = 0x46;         // first, second
-constexpr uint8_t kGetAttrib = 0x47;         // none -> 5 bytes
-constexpr uint8_t kPcdCommand62 = 0x62;      // none
-constexpr uint8_t kGetFwVersion = 0x63;      // none -> length (u16), text
-constexpr uint8_t kPcdCommand66 = 0x66;      // none
-constexpr uint8_t kSetBaudRate = 0x82;       // index
-constexpr uint8_t kGetBaudRate = 0x83;       // none -> index
-constexpr uint8_t kPcdCommand85 = 0x85;      // none
-constexpr uint8_t kEchoTest = 0x86;          // bytes -> the same bytes
-constexpr uint8_t kPcdCommand87 = 0x87;      // value (u16)
-constexpr uint8_t kPcdCommand98 = 0x98;      // first byte, data
-constexpr uint8_t kRfScanOn = 0xE0;          // none (readers with RF scan only)
-constexpr uint8_t kRfScanOff = 0xE1;         // none (readers with RF scan only)
-constexpr uint8_t kSetIoDevState = 0xE6;     // device, state
-constexpr uint8_t kGetRfScanMode = 0xE8;     // none -> 0 or 1 (readers with RF scan only)
-constexpr uint8_t kSetCardType = 0xEA;       // card type
-constexpr uint8_t kLoadConfig = 0xED;        // configuration number (u16)
-}  // namespace config_command
 
 class ReaderConfig {
   public:
@@ -140,11 +111,5 @@ class ReaderConfig {
     std::pair<uint8_t, Bytes> lastPcdCommand_{0x00, {}};
     std::string logNote_;
 };
-
-// Adds the configuration commands (config_command) to the table; they work on
-// firmware.config(). Parameters of the wrong length or values out of range answer 0xFA
-// (ReadReg then with one zero byte, so the answer keeps its length); a write to a read-only
-// register 0xFC; the RF scan commands 0xF9 unless the reader supports RF scan.
-void RegisterReaderConfigCommands(Firmware& firmware);
 
 }  // namespace kestrel::sim

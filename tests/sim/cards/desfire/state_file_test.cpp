@@ -9,6 +9,7 @@
 
 #include "kestrel_sim/cards/desfire/desfire_card.h"
 #include "kestrel_sim/helpers/image_file.h"
+#include "kestrel_sim/reader/card_catalog.h"
 
 namespace kestrel::sim {
 namespace {

@@ -12,8 +12,6 @@
 
 namespace kestrel::sim {
 
-class Firmware;
-
 namespace iso14443_4 {
 
 constexpr uint8_t kRats = 0xE0;      // RATS start byte; the parameter byte follows
@@ -136,7 +134,7 @@ class BlockLayer {
 // block protocol, and whole messages go to HandleMessage. S(DESELECT) sends the card to halt.
 //
 // The reader reaches the card with ExchangeBlock (0x03), RequestATS (0xE7) and ExchangeTimed
-// (0x48); see RegisterIso14443_4Commands.
+// (0x48), which hand each frame to Transceive.
 class Iso14443_4Card : public Card {
   public:
     enum class Phase { kWaitRats, kWaitPps, kProtocol };
@@ -189,18 +187,5 @@ class Iso14443_4Card : public Card {
     uint8_t dsi_ = 0;
     uint8_t dri_ = 0;
 };
-
-// Adds the reader commands that carry ISO/IEC 14443-4 frames to the active card:
-//   0x03 ExchangeBlock: parameter byte, block length (u16), block -> the card's answer block
-//   0xE7 RequestATS: RATS parameter byte -> the ATS
-//   0x48 ExchangeTimed: frame length (u16), flag byte, card time-out (u32, ms), frame (with
-//        room for its CRC_A in its last two bytes) -> answer length n (u16), n bytes of the
-//        card's answer frame, its CRC_A included
-// Status 0xFF when no card is active, 0xEA when the card stays silent (also a card without
-// ISO/IEC 14443-4, which then falls back to idle as after any frame it does not know), 0xFA
-// for malformed parameters. The parameter byte of 0x03 and the time-out of 0x48 have no
-// effect; flag bit 0x01 of 0x48 makes the reader put the CRC_A into the frame's last two
-// bytes, without it the frame must carry a correct CRC_A already (else the card ignores it).
-void RegisterIso14443_4Commands(Firmware& firmware);
 
 }  // namespace kestrel::sim

@@ -1,5 +1,5 @@
-// ISO/IEC 14443-3 Type B cards and the reader commands that reach them: REQB/WUPB with
-// slots, slot markers, ATTRIB and HLTB.
+// ISO/IEC 14443-3 Type B cards: ATQB, AFI, the time slot of the anticollision and the
+// attributes that ATTRIB sets.
 #pragma once
 
 #include <array>
@@ -9,18 +9,6 @@
 #include "kestrel_sim/cards/card.h"
 
 namespace kestrel::sim {
-
-class Firmware;
-
-// Reader commands of Type B.
-namespace typeb_command {
-constexpr uint8_t kRequest = 0xB0;        // APf, AFI, PARAM: the whole REQB/WUPB command
-constexpr uint8_t kRequestIdle = 0xB1;    // AFI, PARAM: REQB
-constexpr uint8_t kRequestWakeUp = 0xB2;  // AFI, PARAM: WUPB
-constexpr uint8_t kAttrib = 0xB3;         // PUPI (4), param 1-4, n, n higher-layer bytes
-constexpr uint8_t kSlotMarker = 0xB4;     // slot number (2 to 16)
-constexpr uint8_t kHalt = 0xB5;           // PUPI (4)
-}  // namespace typeb_command
 
 // ISO/IEC 14443-3 Type B constants.
 namespace iso14443b {
@@ -99,15 +87,5 @@ class TypeBCard : public Card {
     uint8_t cid_ = 0;
     size_t fsd_ = 16;
 };
-
-// Adds the Type B reader commands (typeb_command) to the table. Answers:
-//   REQB/WUPB (0xB0-0xB2), slot marker (0xB4): the ATQB of the one card that answers in that
-//     slot; 0xFF and no data when none does; 0xE8 and no data when several do (they are
-//     declared all the same, as their ATQBs went out).
-//   ATTRIB (0xB3): MBLI/CID byte, the parameter-2 byte the card accepted, n, then n bytes of
-//     the card's higher-layer answer. 0xFF with 00 00 00 when no declared card has the PUPI.
-//   HLTB (0xB5): no data; 0xFF when no declared or active card has the PUPI.
-//   0xFA for parameters of the wrong length or a slot count code or slot number out of range.
-void RegisterTypeBCommands(Firmware& firmware);
 
 }  // namespace kestrel::sim

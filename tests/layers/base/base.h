@@ -1,0 +1,2 @@
+// Not allowed: a layer above.
+#include "top/top.h"

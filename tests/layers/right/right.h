@@ -1,0 +1,2 @@
+// Allowed: its own folder.
+#include "right/right_detail.h"

@@ -1,0 +1,3 @@
+// Allowed: a layer includes the ones below it.
+#include "base/base.h"
+#include "left/left.h"
