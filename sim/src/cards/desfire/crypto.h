@@ -1,11 +1,12 @@
 // The DESFire card's side of the legacy DES / two-key triple DES cryptography.
 #pragma once
 
-#include <array>
+#include <openssl/crypto.h>
+
 #include <cstddef>
 #include <cstdint>
 
-#include "kestrel_sim/cards/desfire/desfire_card.h"
+#include "kestrel_sim/cards/desfire/application.h"
 
 namespace kestrel::sim::desfire {
 
@@ -21,5 +22,11 @@ bool DecodeFromHost(const Key& key, const uint8_t* in, uint8_t* out, size_t leng
 
 // Random bytes from the operating system's secure generator.
 bool SecureRandom(uint8_t* out, size_t length);
+
+// Wipes a secret (an array or a vector of bytes) before it goes out of scope.
+template <typename T>
+void Wipe(T& secret) {
+    OPENSSL_cleanse(secret.data(), secret.size() * sizeof(secret[0]));
+}
 
 }  // namespace kestrel::sim::desfire

@@ -1,0 +1,176 @@
+// The DESFire card's applications: selecting, creating, deleting and listing them, formatting
+// the card, and the EEPROM applications and files take.
+#include "cards/desfire/internal.h"
+#include "kestrel_sim/cards/desfire/desfire_card.h"
+#include "kestrel_sim/helpers/hex.h"
+
+namespace kestrel::sim {
+
+namespace desfire {
+
+bool IsCapacity(size_t bytes) {
+    return bytes == 2048 || bytes == 4096 || bytes == 8192;
+}
+
+namespace {
+
+size_t RoundUp(size_t value, size_t unit) {
+    return (value + unit - 1) / unit * unit;
+}
+
+}  // namespace
+
+size_t MemoryOf(const File& file) {
+    size_t contents = 0;
+    switch (file.type) {
+        case file_type::kStandard:
+            contents = RoundUp(file.data.size(), 32);
+            break;
+        case file_type::kBackup:
+            contents = 2 * RoundUp(file.data.size(), 32);
+            break;
+        case file_type::kValue:
+            break;
+        default:
+            contents = RoundUp(size_t{file.recordSize} * file.maxRecords, 32);
+    }
+    return 32 + contents;
+}
+
+size_t MemoryOf(const Application& application) {
+    size_t total = 64;
+    for (const auto& [number, file] : application.files) total += MemoryOf(file);
+    return total;
+}
+
+}  // namespace desfire
+
+namespace {
+
+// AIDs per frame of the application list: whole AIDs only.
+constexpr size_t kAidsPerFrame = df::kMaxFrameData / 3;
+
+}  // namespace
+
+const df::Application* DesfireCard::FindApplication(const df::Aid& aid) const {
+    for (const df::Application& application : applications_) {
+        if (application.aid == aid) return &application;
+    }
+    return nullptr;
+}
+
+df::Application* DesfireCard::FindApplication(const df::Aid& aid) {
+    for (df::Application& application : applications_) {
+        if (application.aid == aid) return &application;
+    }
+    return nullptr;
+}
+
+bool DesfireCard::AddApplication(const df::Aid& aid, uint8_t keySettings, size_t keyCount,
+                                 std::string* error) {
+    std::string problem;
+    if (aid == df::kCardLevel) {
+        problem = "AID 000000 is the card level, not an application";
+    } else if (FindApplication(aid) != nullptr) {
+        problem = "application " + ToHex(aid.data(), aid.size()) + " exists already";
+    } else if (keyCount < 1 || keyCount > df::kMaxKeys) {
+        problem = "an application has 1 to 14 keys, not " + std::to_string(keyCount);
+    }
+    if (!problem.empty()) {
+        if (error) *error = problem;
+        return false;
+    }
+    df::Application application;
+    application.aid = aid;
+    application.keySettings = keySettings;
+    application.keys.assign(keyCount, df::Key{});
+    applications_.push_back(std::move(application));
+    return true;
+}
+
+NativeAnswer DesfireCard::SelectApplication(const Bytes& command) {
+    if (command.size() != 4) return df::Status(st::kLengthError);
+    const df::Aid aid = {command[1], command[2], command[3]};
+    session_.End();
+    transaction_.Discard();
+    for (size_t i = 0; i < applications_.size(); ++i) {
+        if (applications_[i].aid == aid) {
+            selected_ = i;
+            return df::Status(st::kOk);
+        }
+    }
+    return df::Status(st::kApplicationNotFound);
+}
+
+NativeAnswer DesfireCard::CreateApplication(const Bytes& command) {
+    // AID (3), key settings, number of keys.
+    if (command.size() != 6) return df::Status(st::kLengthError);
+    if (selected_ != 0) return df::Status(st::kPermissionDenied);
+    if (!(applications_[0].keySettings & df::key_settings::kFreeCreateDelete) &&
+        session_.KeyNumber() != 0) {
+        return df::Status(st::kAuthenticationError);
+    }
+    const df::Aid aid = {command[1], command[2], command[3]};
+    // This card has legacy keys only: the bits for other key types are refused.
+    if (aid == df::kCardLevel || command[5] < 1 || command[5] > df::kMaxKeys) {
+        return df::Status(st::kParameterError);
+    }
+    if (FindApplication(aid) != nullptr) return df::Status(st::kDuplicateError);
+    if (applications_.size() - 1 >= df::kMaxApplications) return df::Status(st::kCountError);
+    df::Application application;
+    application.aid = aid;
+    application.keySettings = command[4];
+    application.keys.assign(command[5], df::Key{});
+    if (UsedMemory() + df::MemoryOf(application) > capacity_) {
+        return df::Status(st::kOutOfEeprom);
+    }
+    applications_.push_back(std::move(application));
+    return df::Status(st::kOk);
+}
+
+NativeAnswer DesfireCard::DeleteApplication(const Bytes& command) {
+    if (command.size() != 4) return df::Status(st::kLengthError);
+    const df::Aid aid = {command[1], command[2], command[3]};
+    if (aid == df::kCardLevel) return df::Status(st::kParameterError);
+    size_t index = 0;
+    while (index < applications_.size() && applications_[index].aid != aid) ++index;
+    if (index == applications_.size()) return df::Status(st::kApplicationNotFound);
+    // The card master key deletes any application, an application's master key its own.
+    const bool allowed = session_.KeyNumber() == 0 && (selected_ == 0 || selected_ == index);
+    if (!allowed) return df::Status(st::kAuthenticationError);
+    applications_.erase(applications_.begin() + static_cast<ptrdiff_t>(index));
+    if (selected_ == index) {
+        selected_ = 0;
+        transaction_.Discard();
+        session_.End();
+    } else if (selected_ > index) {
+        --selected_;
+    }
+    return df::Status(st::kOk);
+}
+
+NativeAnswer DesfireCard::GetApplicationIds(const Bytes& command) {
+    if (command.size() != 1) return df::Status(st::kLengthError);
+    if (selected_ != 0) return df::Status(st::kPermissionDenied);
+    if (!(applications_[0].keySettings & df::key_settings::kFreeDirectoryList) &&
+        session_.KeyNumber() != 0) {
+        return df::Status(st::kAuthenticationError);
+    }
+    NativeAnswer answer;
+    for (size_t i = 1; i < applications_.size(); ++i) {
+        if ((i - 1) % kAidsPerFrame == 0) answer.frames.emplace_back();
+        const df::Aid& aid = applications_[i].aid;
+        answer.frames.back().insert(answer.frames.back().end(), aid.begin(), aid.end());
+    }
+    return answer;
+}
+
+NativeAnswer DesfireCard::FormatPicc(const Bytes& command) {
+    if (command.size() != 1) return df::Status(st::kLengthError);
+    if (selected_ != 0 || session_.KeyNumber() != 0) return df::Status(st::kAuthenticationError);
+    applications_.resize(1);
+    transaction_.Discard();
+    return df::Status(st::kOk);
+}
+
+}  // namespace kestrel::sim
