@@ -18,12 +18,14 @@
 //
 // A card without files and with the default capacity is written as version 1, so that the
 // files of earlier cards stay the same.
+#include "kestrel_sim/cards/desfire/state_file.h"
+
 #include <climits>
 #include <cstdlib>
 #include <map>
 #include <sstream>
 
-#include "kestrel_sim/cards/desfire/desfire_card.h"
+#include "kestrel_sim/cards/card.h"
 #include "kestrel_sim/helpers/hex.h"
 
 namespace kestrel::sim::desfire {
@@ -33,6 +35,8 @@ namespace {
 constexpr const char* kMagic = "kestrel-sim desfire state";
 constexpr int kVersion = 2;
 constexpr int kFirstVersion = 1;
+
+using Words = std::vector<std::string>;
 
 const std::map<std::string, uint8_t> kFileTypes = {{"standard", file_type::kStandard},
                                                    {"backup", file_type::kBackup},
@@ -79,6 +83,293 @@ std::optional<size_t> ParseCount(const std::string& text) {
     return value;
 }
 
+void FormatFile(std::ostream& out, uint8_t number, const File& file) {
+    out << "file " << int(number) << ' ' << TypeName(file.type) << " comm "
+        << ToHex(&file.communication, 1) << " access "
+        << ToHex(file.access.data(), file.access.size());
+    if (file.type == file_type::kValue) {
+        out << " lower " << file.lowerLimit << " upper " << file.upperLimit << " value "
+            << file.value << " limited " << (file.limitedCreditEnabled ? 1 : 0) << " limitvalue "
+            << file.limitedCreditValue << '\n';
+    } else if (file.IsRecordFile()) {
+        out << " recordsize " << file.recordSize << " maxrecords " << file.maxRecords << " records "
+            << file.records.size() << '\n';
+        for (const Bytes& record : file.records) out << "record " << ToHex(record) << '\n';
+    } else {
+        out << " data " << ToHex(file.data) << '\n';
+    }
+}
+
+// The name-value pairs after a file's access bytes.
+class FileValues {
+  public:
+    explicit FileValues(const Words& words) {
+        for (size_t i = 7; i + 1 < words.size(); i += 2) values_[words[i]] = words[i + 1];
+    }
+    size_t Count() const { return values_.size(); }
+    std::optional<int64_t> Number(const char* name, int64_t low, int64_t high) const {
+        const auto found = values_.find(name);
+        return found == values_.end() ? std::nullopt : ParseNumber(found->second, low, high);
+    }
+    std::optional<Bytes> Hex(const char* name) const {
+        const auto found = values_.find(name);
+        return found == values_.end() ? std::nullopt : ParseHex(found->second);
+    }
+
+  private:
+    std::map<std::string, std::string> values_;
+};
+
+// Each of these reads the values of one kind of file into *file; what is wrong, else empty.
+std::string ReadValueFile(const FileValues& values, File* file) {
+    const auto lower = values.Number("lower", INT32_MIN, INT32_MAX);
+    const auto upper = values.Number("upper", INT32_MIN, INT32_MAX);
+    const auto value = values.Number("value", INT32_MIN, INT32_MAX);
+    const auto limited = values.Number("limited", 0, 1);
+    const auto limitValue = values.Number("limitvalue", 0, INT32_MAX);
+    if (values.Count() != 5 || !lower || !upper || !value || !limited || !limitValue) {
+        return "a value file needs: lower L upper U value V limited 0|1 limitvalue C";
+    }
+    if (*lower > *upper || *value < *lower || *value > *upper) {
+        return "the value must lie within lower and upper";
+    }
+    file->lowerLimit = static_cast<int32_t>(*lower);
+    file->upperLimit = static_cast<int32_t>(*upper);
+    file->value = static_cast<int32_t>(*value);
+    file->limitedCreditEnabled = *limited == 1;
+    file->limitedCreditValue = static_cast<int32_t>(*limitValue);
+    return {};
+}
+
+// *records: the number of record lines that follow.
+std::string ReadRecordFile(const FileValues& values, File* file, size_t* records) {
+    const auto size = values.Number("recordsize", 1, 0xFFFFFF);
+    const auto max = values.Number("maxrecords", 1, 0xFFFFFF);
+    const auto count = values.Number("records", 0, 0xFFFFFF);
+    if (values.Count() != 3 || !size || !max || !count) {
+        return "a record file needs: recordsize R maxrecords M records K";
+    }
+    const int64_t held = file->type == file_type::kCyclicRecord ? *max - 1 : *max;
+    if (*count > held) return "more records than the file holds";
+    file->recordSize = static_cast<uint32_t>(*size);
+    file->maxRecords = static_cast<uint32_t>(*max);
+    *records = static_cast<size_t>(*count);
+    return {};
+}
+
+std::string ReadDataFile(const FileValues& values, File* file) {
+    std::optional<Bytes> data = values.Hex("data");
+    if (values.Count() != 1 || !data || data->empty()) {
+        return "a data file needs: data HEX (at least one byte)";
+    }
+    file->data = std::move(*data);
+    return {};
+}
+
+// Reads a state file one line at a time. Each item method takes the words of one line and
+// returns what is wrong with it, or nothing.
+class StateFileReader {
+  public:
+    // The first line that is not blank or a comment.
+    std::string Header(const std::string& line);
+    bool SawHeader() const { return version_ != 0; }
+    std::string Item(const Words& words);
+    // What the file lacks at its end, or nothing.
+    std::string Finish() const;
+    CardImage TakeImage() { return std::move(image_); }
+
+  private:
+    std::string CapacityLine(const Words& words);
+    std::string UidLine(const Words& words);
+    std::string ApplicationLine(const Words& words);
+    std::string KeyLine(const Words& words);
+    std::string FileLine(const Words& words);
+    std::string RecordLine(const Words& words);
+
+    bool KeysComplete() const {
+        return image_.applications.empty() ||
+               image_.applications.back().keys.size() == keysDeclared_;
+    }
+    bool RecordsComplete() const {
+        return recordFile_ == nullptr || recordFile_->records.size() == recordsDeclared_;
+    }
+
+    CardImage image_;
+    int version_ = 0;
+    bool sawCapacity_ = false;
+    size_t keysDeclared_ = 0;     // of the application being read
+    File* recordFile_ = nullptr;  // the record file whose records follow
+    size_t recordsDeclared_ = 0;
+};
+
+std::string StateFileReader::Header(const std::string& line) {
+    const std::string magic = std::string(kMagic) + " ";
+    if (line.rfind(magic, 0) != 0) return "not a DESFire state file";
+    const std::string versionText = line.substr(magic.size());
+    for (int known = kFirstVersion; known <= kVersion; ++known) {
+        if (versionText == std::to_string(known)) version_ = known;
+    }
+    if (version_ == 0) {
+        return "state file version " + versionText + " is not known (this card reads 1 to " +
+               std::to_string(kVersion) + ")";
+    }
+    return {};
+}
+
+std::string StateFileReader::Item(const Words& words) {
+    const std::string& keyword = words[0];
+    const bool versionTwoItem = keyword == "capacity" || keyword == "file" || keyword == "record";
+    if (versionTwoItem && version_ < 2) return "'" + keyword + "' needs state file version 2";
+    if (keyword == "record") return RecordLine(words);
+    if (!RecordsComplete()) return "the record file before has fewer records than it says";
+    recordFile_ = nullptr;
+    using Section = std::string (StateFileReader::*)(const Words&);
+    static const std::map<std::string, Section> kSections = {
+        {"capacity", &StateFileReader::CapacityLine},
+        {"uid", &StateFileReader::UidLine},
+        {"application", &StateFileReader::ApplicationLine},
+        {"key", &StateFileReader::KeyLine},
+        {"file", &StateFileReader::FileLine},
+    };
+    const auto section = kSections.find(keyword);
+    if (section == kSections.end()) return "unknown item '" + keyword + "'";
+    return (this->*section->second)(words);
+}
+
+std::string StateFileReader::CapacityLine(const Words& words) {
+    if (sawCapacity_ || !image_.applications.empty()) {
+        return "capacity comes once, before the applications";
+    }
+    const std::optional<int64_t> capacity =
+        words.size() == 2 ? ParseNumber(words[1], 0, INT_MAX) : std::nullopt;
+    if (!capacity || !IsCapacity(static_cast<size_t>(*capacity))) {
+        return "capacity must be 2048, 4096 or 8192";
+    }
+    image_.capacity = static_cast<size_t>(*capacity);
+    sawCapacity_ = true;
+    return {};
+}
+
+std::string StateFileReader::UidLine(const Words& words) {
+    if (!image_.uid.empty()) return "a second uid";
+    std::optional<Bytes> uid = words.size() == 2 ? ParseHex(words[1]) : std::nullopt;
+    if (!uid || uid->size() != 7) return "uid needs 7 bytes in hex";
+    const std::string problem = CheckUid(*uid);
+    if (!problem.empty()) return problem;
+    image_.uid = std::move(*uid);
+    return {};
+}
+
+std::string StateFileReader::ApplicationLine(const Words& words) {
+    if (image_.uid.empty()) return "application before uid";
+    if (!KeysComplete()) return "the application before has fewer keys than it says";
+    if (image_.applications.size() > kMaxApplications) return "more than 28 applications";
+    if (words.size() != 6 || words[2] != "settings" || words[4] != "keys") {
+        return "application needs: application AID settings HH keys N";
+    }
+    const std::optional<Bytes> aid = ParseHex(words[1]);
+    const std::optional<uint8_t> settings = ParseByte(words[3]);
+    const std::optional<size_t> keys = ParseCount(words[5]);
+    if (!aid || aid->size() != 3) return "an AID has 3 bytes in hex";
+    if (!settings) return "settings need one byte in hex";
+    if (!keys || *keys < 1 || *keys > kMaxKeys) return "keys must be 1 to 14";
+    Application application;
+    application.aid = {(*aid)[0], (*aid)[1], (*aid)[2]};
+    application.keySettings = *settings;
+    const bool cardLevel = application.aid == kCardLevel;
+    if (image_.applications.empty() != cardLevel) {
+        return "the card level (application 000000) comes first, and only once";
+    }
+    if (cardLevel && *keys != 1) return "the card level has 1 key";
+    for (const Application& other : image_.applications) {
+        if (other.aid == application.aid) return "application " + words[1] + " twice";
+    }
+    image_.applications.push_back(std::move(application));
+    keysDeclared_ = *keys;
+    return {};
+}
+
+std::string StateFileReader::KeyLine(const Words& words) {
+    if (image_.applications.empty()) return "key before application";
+    if (!image_.applications.back().files.empty()) return "key after the files";
+    Application& application = image_.applications.back();
+    if (words.size() != 3) return "key needs: key N 32-HEX-DIGITS";
+    const std::optional<size_t> number = ParseCount(words[1]);
+    if (number && *number >= keysDeclared_) {
+        return "key " + words[1] + ": the application declares " + std::to_string(keysDeclared_) +
+               " keys";
+    }
+    if (!number || *number != application.keys.size()) {
+        return "key " + words[1] + " out of order; expected key " +
+               std::to_string(application.keys.size());
+    }
+    const std::optional<Bytes> bytes = ParseHex(words[2]);
+    if (!bytes || bytes->size() != 16) return "a key has 16 bytes in hex";
+    Key key{};
+    std::copy(bytes->begin(), bytes->end(), key.begin());
+    application.keys.push_back(key);
+    return {};
+}
+
+std::string StateFileReader::FileLine(const Words& words) {
+    if (image_.applications.size() < 2) return "file before an application";
+    if (!KeysComplete()) return "the application before has fewer keys than it says";
+    Application& application = image_.applications.back();
+    if (words.size() < 7 || words[3] != "comm" || words[5] != "access" ||
+        (words.size() - 7) % 2 != 0) {
+        return "file needs: file N TYPE comm HH access HHHH, then its values";
+    }
+    const std::optional<int64_t> number = ParseNumber(words[1], 0, kMaxFileNumber);
+    const auto type = kFileTypes.find(words[2]);
+    const std::optional<uint8_t> comm = ParseByte(words[4]);
+    const std::optional<Bytes> access = ParseHex(words[6]);
+    if (!number) return "a file number is 0 to 15";
+    if (type == kFileTypes.end()) {
+        return "file type must be standard, backup, value, linear or cyclic";
+    }
+    if (!comm || (*comm != 0 && *comm != 1 && *comm != 3)) return "comm must be 00, 01 or 03";
+    if (!access || access->size() != 2) return "access needs 2 bytes in hex";
+    File file;
+    file.type = type->second;
+    file.communication = *comm;
+    file.access = {(*access)[0], (*access)[1]};
+    const FileValues values(words);
+    std::string problem;
+    if (file.type == file_type::kValue) {
+        problem = ReadValueFile(values, &file);
+    } else if (file.IsRecordFile()) {
+        problem = ReadRecordFile(values, &file, &recordsDeclared_);
+    } else {
+        problem = ReadDataFile(values, &file);
+    }
+    if (!problem.empty()) return problem;
+    const auto [placed, added] = application.files.emplace(static_cast<uint8_t>(*number), file);
+    if (!added) return "file " + words[1] + " twice";
+    if (placed->second.IsRecordFile()) recordFile_ = &placed->second;
+    return {};
+}
+
+std::string StateFileReader::RecordLine(const Words& words) {
+    if (recordFile_ == nullptr || recordFile_->records.size() >= recordsDeclared_) {
+        return "record without a record file that expects one";
+    }
+    std::optional<Bytes> record = words.size() == 2 ? ParseHex(words[1]) : std::nullopt;
+    if (!record || record->size() != recordFile_->recordSize) {
+        return "a record has the file's record size in hex";
+    }
+    recordFile_->records.push_back(std::move(*record));
+    return {};
+}
+
+std::string StateFileReader::Finish() const {
+    if (!SawHeader()) return "not a DESFire state file";
+    if (image_.uid.empty()) return "no uid";
+    if (image_.applications.empty()) return "no card level (application 000000)";
+    if (!KeysComplete()) return "the last application has fewer keys than it says";
+    if (!RecordsComplete()) return "the last record file has fewer records than it says";
+    return {};
+}
+
 }  // namespace
 
 std::string FormatStateFile(const CardImage& image) {
@@ -94,251 +385,33 @@ std::string FormatStateFile(const CardImage& image) {
             out << "key " << i << ' '
                 << ToHex(application.keys[i].data(), application.keys[i].size()) << '\n';
         }
-        for (const auto& [number, file] : application.files) {
-            out << "file " << int(number) << ' ' << TypeName(file.type) << " comm "
-                << ToHex(&file.communication, 1) << " access "
-                << ToHex(file.access.data(), file.access.size());
-            if (file.type == file_type::kValue) {
-                out << " lower " << file.lowerLimit << " upper " << file.upperLimit << " value "
-                    << file.value << " limited " << (file.limitedCreditEnabled ? 1 : 0)
-                    << " limitvalue " << file.limitedCreditValue << '\n';
-            } else if (file.IsRecordFile()) {
-                out << " recordsize " << file.recordSize << " maxrecords " << file.maxRecords
-                    << " records " << file.records.size() << '\n';
-                for (const Bytes& record : file.records) out << "record " << ToHex(record) << '\n';
-            } else {
-                out << " data " << ToHex(file.data) << '\n';
-            }
-        }
+        for (const auto& [number, file] : application.files) FormatFile(out, number, file);
     }
     return out.str();
 }
 
 std::optional<CardImage> ParseStateFile(const std::string& text, std::string* error) {
-    CardImage image;
+    StateFileReader reader;
     std::istringstream lines(text);
     std::string line;
-    int lineNumber = 0;
-    bool sawHeader = false;
-    size_t keysDeclared = 0;  // of the application being read
-    int version = 0;
-    bool sawCapacity = false;
-    File* recordFile = nullptr;  // the record file whose records follow
-    size_t recordsDeclared = 0;
-    auto fail = [&](const std::string& message) -> std::optional<CardImage> {
-        if (error) *error = "line " + std::to_string(lineNumber) + ": " + message;
-        return std::nullopt;
-    };
-    auto keysComplete = [&]() {
-        return image.applications.empty() || image.applications.back().keys.size() == keysDeclared;
-    };
-    auto recordsComplete = [&]() {
-        return recordFile == nullptr || recordFile->records.size() == recordsDeclared;
-    };
-
-    while (std::getline(lines, line)) {
-        ++lineNumber;
+    for (int lineNumber = 1; std::getline(lines, line); ++lineNumber) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         std::istringstream wordStream(line);
-        std::vector<std::string> words;
+        Words words;
         for (std::string word; wordStream >> word;) words.push_back(word);
         if (words.empty() || words[0][0] == '#') continue;
-
-        if (!sawHeader) {
-            const std::string magic = std::string(kMagic) + " ";
-            if (line.rfind(magic, 0) != 0) return fail("not a DESFire state file");
-            const std::string versionText = line.substr(magic.size());
-            for (int known = kFirstVersion; known <= kVersion; ++known) {
-                if (versionText == std::to_string(known)) version = known;
-            }
-            if (version == 0) {
-                return fail("state file version " + versionText +
-                            " is not known (this card reads 1 to " + std::to_string(kVersion) +
-                            ")");
-            }
-            sawHeader = true;
-            continue;
-        }
-        const std::string& keyword = words[0];
-        const bool versionTwoItem =
-            keyword == "capacity" || keyword == "file" || keyword == "record";
-        if (versionTwoItem && version < 2) {
-            return fail("'" + keyword + "' needs state file version 2");
-        }
-        if (keyword != "record" && !recordsComplete()) {
-            return fail("the record file before has fewer records than it says");
-        }
-        if (keyword != "record") recordFile = nullptr;
-        if (keyword == "capacity") {
-            if (sawCapacity || !image.applications.empty()) {
-                return fail("capacity comes once, before the applications");
-            }
-            const std::optional<int64_t> capacity =
-                words.size() == 2 ? ParseNumber(words[1], 0, INT_MAX) : std::nullopt;
-            if (!capacity || !IsCapacity(static_cast<size_t>(*capacity))) {
-                return fail("capacity must be 2048, 4096 or 8192");
-            }
-            image.capacity = static_cast<size_t>(*capacity);
-            sawCapacity = true;
-        } else if (keyword == "file") {
-            if (image.applications.size() < 2) return fail("file before an application");
-            if (!keysComplete()) return fail("the application before has fewer keys than it says");
-            Application& application = image.applications.back();
-            if (words.size() < 7 || words[3] != "comm" || words[5] != "access" ||
-                (words.size() - 7) % 2 != 0) {
-                return fail("file needs: file N TYPE comm HH access HHHH, then its values");
-            }
-            const std::optional<int64_t> number = ParseNumber(words[1], 0, kMaxFileNumber);
-            const auto type = kFileTypes.find(words[2]);
-            const std::optional<uint8_t> comm = ParseByte(words[4]);
-            const std::optional<Bytes> access = ParseHex(words[6]);
-            if (!number) return fail("a file number is 0 to 15");
-            if (type == kFileTypes.end()) {
-                return fail("file type must be standard, backup, value, linear or cyclic");
-            }
-            if (!comm || (*comm != 0 && *comm != 1 && *comm != 3)) {
-                return fail("comm must be 00, 01 or 03");
-            }
-            if (!access || access->size() != 2) return fail("access needs 2 bytes in hex");
-            std::map<std::string, std::string> values;
-            for (size_t i = 7; i + 1 < words.size(); i += 2) values[words[i]] = words[i + 1];
-            File file;
-            file.type = type->second;
-            file.communication = *comm;
-            file.access = {(*access)[0], (*access)[1]};
-            auto number32 = [&](const char* name, int64_t low, int64_t high) {
-                const auto found = values.find(name);
-                return found == values.end() ? std::nullopt : ParseNumber(found->second, low, high);
-            };
-            std::string expected;
-            if (file.type == file_type::kValue) {
-                expected = "lower L upper U value V limited 0|1 limitvalue C";
-                const auto lower = number32("lower", INT32_MIN, INT32_MAX);
-                const auto upper = number32("upper", INT32_MIN, INT32_MAX);
-                const auto value = number32("value", INT32_MIN, INT32_MAX);
-                const auto limited = number32("limited", 0, 1);
-                const auto limitValue = number32("limitvalue", 0, INT32_MAX);
-                if (values.size() != 5 || !lower || !upper || !value || !limited || !limitValue) {
-                    return fail("a value file needs: " + expected);
-                }
-                if (*lower > *upper || *value < *lower || *value > *upper) {
-                    return fail("the value must lie within lower and upper");
-                }
-                file.lowerLimit = static_cast<int32_t>(*lower);
-                file.upperLimit = static_cast<int32_t>(*upper);
-                file.value = static_cast<int32_t>(*value);
-                file.limitedCreditEnabled = *limited == 1;
-                file.limitedCreditValue = static_cast<int32_t>(*limitValue);
-            } else if (file.IsRecordFile()) {
-                const auto size = number32("recordsize", 1, 0xFFFFFF);
-                const auto max = number32("maxrecords", 1, 0xFFFFFF);
-                const auto count = number32("records", 0, 0xFFFFFF);
-                if (values.size() != 3 || !size || !max || !count) {
-                    return fail("a record file needs: recordsize R maxrecords M records K");
-                }
-                const int64_t held = file.type == file_type::kCyclicRecord ? *max - 1 : *max;
-                if (*count > held) return fail("more records than the file holds");
-                file.recordSize = static_cast<uint32_t>(*size);
-                file.maxRecords = static_cast<uint32_t>(*max);
-                recordsDeclared = static_cast<size_t>(*count);
-            } else {
-                const auto found = values.find("data");
-                std::optional<Bytes> data =
-                    found == values.end() ? std::nullopt : ParseHex(found->second);
-                if (values.size() != 1 || !data || data->empty()) {
-                    return fail("a data file needs: data HEX (at least one byte)");
-                }
-                file.data = std::move(*data);
-            }
-            const uint8_t key = static_cast<uint8_t>(*number);
-            if (!application.files.emplace(key, std::move(file)).second) {
-                return fail("file " + words[1] + " twice");
-            }
-            if (application.files[key].IsRecordFile()) recordFile = &application.files[key];
-        } else if (keyword == "record") {
-            if (recordFile == nullptr || recordFile->records.size() >= recordsDeclared) {
-                return fail("record without a record file that expects one");
-            }
-            std::optional<Bytes> record = words.size() == 2 ? ParseHex(words[1]) : std::nullopt;
-            if (!record || record->size() != recordFile->recordSize) {
-                return fail("a record has the file's record size in hex");
-            }
-            recordFile->records.push_back(std::move(*record));
-        } else if (keyword == "uid") {
-            if (!image.uid.empty()) return fail("a second uid");
-            std::optional<Bytes> uid = words.size() == 2 ? ParseHex(words[1]) : std::nullopt;
-            if (!uid || uid->size() != 7) return fail("uid needs 7 bytes in hex");
-            const std::string problem = CheckUid(*uid);
-            if (!problem.empty()) return fail(problem);
-            image.uid = std::move(*uid);
-        } else if (keyword == "application") {
-            if (image.uid.empty()) return fail("application before uid");
-            if (!keysComplete()) return fail("the application before has fewer keys than it says");
-            if (image.applications.size() > kMaxApplications) {
-                return fail("more than 28 applications");
-            }
-            if (words.size() != 6 || words[2] != "settings" || words[4] != "keys") {
-                return fail("application needs: application AID settings HH keys N");
-            }
-            const std::optional<Bytes> aid = ParseHex(words[1]);
-            const std::optional<uint8_t> settings = ParseByte(words[3]);
-            const std::optional<size_t> keys = ParseCount(words[5]);
-            if (!aid || aid->size() != 3) return fail("an AID has 3 bytes in hex");
-            if (!settings) return fail("settings need one byte in hex");
-            if (!keys || *keys < 1 || *keys > kMaxKeys) return fail("keys must be 1 to 14");
-            Application application;
-            application.aid = {(*aid)[0], (*aid)[1], (*aid)[2]};
-            application.keySettings = *settings;
-            const bool cardLevel = application.aid == kCardLevel;
-            if (image.applications.empty() != cardLevel) {
-                return fail("the card level (application 000000) comes first, and only once");
-            }
-            if (cardLevel && *keys != 1) return fail("the card level has 1 key");
-            for (const Application& other : image.applications) {
-                if (other.aid == application.aid) return fail("application " + words[1] + " twice");
-            }
-            image.applications.push_back(std::move(application));
-            keysDeclared = *keys;
-        } else if (keyword == "key") {
-            if (image.applications.empty()) return fail("key before application");
-            if (!image.applications.back().files.empty()) return fail("key after the files");
-            Application& application = image.applications.back();
-            if (words.size() != 3) return fail("key needs: key N 32-HEX-DIGITS");
-            const std::optional<size_t> number = ParseCount(words[1]);
-            if (number && *number >= keysDeclared) {
-                return fail("key " + words[1] + ": the application declares " +
-                            std::to_string(keysDeclared) + " keys");
-            }
-            if (!number || *number != application.keys.size()) {
-                return fail("key " + words[1] + " out of order; expected key " +
-                            std::to_string(application.keys.size()));
-            }
-            const std::optional<Bytes> bytes = ParseHex(words[2]);
-            if (!bytes || bytes->size() != 16) return fail("a key has 16 bytes in hex");
-            Key key{};
-            std::copy(bytes->begin(), bytes->end(), key.begin());
-            application.keys.push_back(key);
-        } else {
-            return fail("unknown item '" + keyword + "'");
+        const std::string problem = reader.SawHeader() ? reader.Item(words) : reader.Header(line);
+        if (!problem.empty()) {
+            if (error) *error = "line " + std::to_string(lineNumber) + ": " + problem;
+            return std::nullopt;
         }
     }
-    std::string missing;
-    if (!sawHeader) {
-        missing = "not a DESFire state file";
-    } else if (image.uid.empty()) {
-        missing = "no uid";
-    } else if (image.applications.empty()) {
-        missing = "no card level (application 000000)";
-    } else if (!keysComplete()) {
-        missing = "the last application has fewer keys than it says";
-    } else if (!recordsComplete()) {
-        missing = "the last record file has fewer records than it says";
-    }
+    const std::string missing = reader.Finish();
     if (!missing.empty()) {
         if (error) *error = "end of file: " + missing;
         return std::nullopt;
     }
-    return image;
+    return reader.TakeImage();
 }
 
 }  // namespace kestrel::sim::desfire

@@ -309,10 +309,9 @@ TEST_F(DesfireAppsTest, StateFileKeepsApplicationsFilesAndCapacity) {
 
 TEST_F(DesfireAppsTest, StateFileRefusals) {
     const std::string head = "kestrel-sim desfire state 2\nuid 0461728394A5B6\n";
-    const std::string level =
-        "application 000000 settings 0F keys 1\nkey 0 00000000000000000000000000000000\n";
-    const std::string app =
-        "application 010000 settings 0F keys 1\nkey 0 00000000000000000000000000000000\n";
+    const std::string key = "key 0 00000000000000000000000000000000\n";
+    const std::string level = "application 000000 settings 0F keys 1\n" + key;
+    const std::string app = "application 010000 settings 0F keys 1\n" + key;
     const struct {
         std::string text;
         const char* error;
@@ -355,6 +354,23 @@ TEST_F(DesfireAppsTest, StateFileRefusals) {
              "file 1 standard comm 00 access EEEE data 00\nkey 1 "
              "00000000000000000000000000000000\n",
          "line 8: key after the files"},
+        {head + level + app +
+             "file 1 linear comm 00 access EEEE recordsize 2 maxrecords 2 records 1\n"
+             "file 2 standard comm 00 access EEEE data 00\n",
+         "line 8: the record file before has fewer records than it says"},
+        {head + level + app +
+             "file 1 value comm 00 access EEEE lower 0 upper 1 value 0 limited 2 limitvalue 0\n",
+         "line 7: a value file needs: lower L upper U value V limited 0|1 limitvalue C"},
+        {head + level + app +
+             "file 1 linear comm 00 access EEEE recordsize 0 maxrecords 2 records 0\n",
+         "line 7: a record file needs: recordsize R maxrecords M records K"},
+        {head + level + app + "file 1 standard comm 00 access EE data 00\n",
+         "line 7: access needs 2 bytes in hex"},
+        {head + level + "application 010000 settings 0F keys 2\n" + key +
+             "file 1 standard comm 00 access EEEE data 00\n",
+         "line 7: the application before has fewer keys than it says"},
+        {"kestrel-sim desfire state 2\n" + level, "line 2: application before uid"},
+        {head + key, "line 3: key before application"},
     };
     for (const auto& c : cases) {
         std::string error;
