@@ -31,8 +31,8 @@ const CardProfile* FindCardProfile(const std::string& name);
 // manufacturer byte 0x04.
 Bytes RandomUid(size_t length, std::mt19937& random);
 
-// A card of the type in its factory state: a MIFARE Classic 1K or 4K, an Ultralight or a
-// DESFire.
+// A card of the type in its factory state: a MIFARE Classic 1K or 4K, an Ultralight, a
+// DESFire or a Type B card.
 std::unique_ptr<Card> MakeCard(const CardProfile& profile, Bytes uid);
 // The UID that a memory dump or state file of the type holds (Classic: block 0; Ultralight:
 // pages 0 and 1; DESFire: its uid line); empty when the type has none or the image is not one
