@@ -8,10 +8,6 @@ namespace kestrel::sim {
 
 namespace {
 
-Answer StatusOnly(uint8_t statusByte) {
-    return Answer{statusByte, {}};
-}
-
 Answer Ok(Bytes data = {}) {
     return Answer{status::kOk, std::move(data)};
 }

@@ -8,12 +8,8 @@ namespace kestrel::sim {
 
 namespace {
 
-Answer Status(uint8_t statusByte) {
-    return Answer{statusByte, {}};
-}
-
 Answer BadParameter() {
-    return Status(status::kBadParameter);
+    return StatusOnly(status::kBadParameter);
 }
 
 std::array<uint8_t, 4> SerialFrom(const uint8_t* bytes) {
@@ -109,7 +105,7 @@ Answer Firmware::Execute(uint8_t code, const Bytes& params) {
             return std::move(reply->answer);
         }
     }
-    return Status(status::kUnknownCommand);
+    return StatusOnly(status::kUnknownCommand);
 }
 
 Answer Firmware::Request(const Bytes& params) {
@@ -129,7 +125,7 @@ Answer Firmware::Request(const Bytes& params) {
 Answer Firmware::Anticollision(int level, uint8_t knownBits, const uint8_t* serial) {
     if (knownBits > iso14443a::kLevelBits) return BadParameter();
     const AnticollisionResult result = field_.Anticollision(level, SerialFrom(serial), knownBits);
-    if (result.responders == 0) return Status(status::kNoCard);
+    if (result.responders == 0) return StatusOnly(status::kNoCard);
     Answer answer{status::kOk, Bytes(result.serial.begin(), result.serial.end())};
     if (result.collision) {
         // The bits up to the first collision, then the number of those bits: a caller repeats
@@ -142,7 +138,7 @@ Answer Firmware::Anticollision(int level, uint8_t knownBits, const uint8_t* seri
 
 Answer Firmware::Select(int level, const uint8_t* serial) {
     const std::optional<uint8_t> sak = field_.Select(level, SerialFrom(serial));
-    if (!sak) return Status(status::kNoCard);
+    if (!sak) return StatusOnly(status::kNoCard);
     return Answer{status::kOk, {*sak}};
 }
 
@@ -150,7 +146,7 @@ Answer Firmware::Activate(bool wakeUp, const Bytes* uid) {
     // A failed wake-up keeps the length of its answer (ATQA and SAK, all zero); a failed
     // activation of an idle card answers with the status alone.
     const Answer nobody =
-        uid ? Answer{status::kNoCard, {0x00, 0x00, 0x00}} : Status(status::kNoCard);
+        uid ? Answer{status::kNoCard, {0x00, 0x00, 0x00}} : StatusOnly(status::kNoCard);
     // A card that was ready or active drops back on the first request without answering; the
     // firmware asks a second time before it gives up, as readers do.
     std::optional<uint16_t> atqa = field_.Request(wakeUp);
@@ -194,14 +190,14 @@ Answer Firmware::Activate(bool wakeUp, const Bytes* uid) {
 
 Answer Firmware::Halt(const Bytes& params) {
     if (!params.empty()) return BadParameter();
-    return Status(field_.Halt() ? status::kOk : status::kNoCard);
+    return StatusOnly(field_.Halt() ? status::kOk : status::kNoCard);
 }
 
 Answer Firmware::RfReset(const Bytes& params) {
     // The duration (milliseconds with the field off) is not waited for.
     if (params.size() != 2) return BadParameter();
     field_.Reset();
-    return Status(status::kOk);
+    return StatusOnly(status::kOk);
 }
 
 Answer Firmware::SetCardTimeOut(const Bytes& params) {
@@ -209,7 +205,7 @@ Answer Firmware::SetCardTimeOut(const Bytes& params) {
     cardTimeOut_ = static_cast<uint32_t>(params[0]) | (static_cast<uint32_t>(params[1]) << 8) |
                    (static_cast<uint32_t>(params[2]) << 16) |
                    (static_cast<uint32_t>(params[3]) << 24);
-    return Status(status::kOk);
+    return StatusOnly(status::kOk);
 }
 
 }  // namespace kestrel::sim

@@ -8,10 +8,6 @@ namespace kestrel::sim {
 
 namespace {
 
-Answer StatusOnly(uint8_t statusByte) {
-    return Answer{statusByte, {}};
-}
-
 // Sends a frame to the active card and turns what happens into the reader's answer.
 Answer ToCard(Firmware& firmware, const Bytes& frame, bool withCrc) {
     Card* card = firmware.field().ActiveCard();

@@ -10,10 +10,6 @@ namespace kestrel::sim {
 
 namespace {
 
-Answer StatusOnly(uint8_t statusByte) {
-    return Answer{statusByte, {}};
-}
-
 std::vector<TypeBCard*> TypeBCards(Field& field) {
     std::vector<TypeBCard*> cards;
     for (Card* card : field.Cards()) {

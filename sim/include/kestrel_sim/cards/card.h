@@ -21,6 +21,10 @@ struct Answer {
     uint8_t status = status::kOk;
     Bytes data;
 };
+// An answer of a status byte and no data.
+inline Answer StatusOnly(uint8_t statusByte) {
+    return Answer{statusByte, {}};
+}
 
 // Where a card goes after a command it handled (for example halt after a deselect, idle
 // after a failed authentication).

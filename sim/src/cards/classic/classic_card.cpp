@@ -166,10 +166,6 @@ constexpr size_t kTrailerAccess = 6;
 constexpr size_t kKeySize = 6;
 constexpr size_t kAccessSize = 4;  // three bytes of conditions and the general-purpose byte
 
-Answer Status(uint8_t statusByte) {
-    return Answer{statusByte, {}};
-}
-
 }  // namespace
 
 ClassicCard::ClassicCard(std::string type, Bytes uid, uint16_t atqa, uint8_t sak, int blocks)
@@ -251,7 +247,7 @@ std::optional<CardReply> ClassicCard::HandleCommand(uint8_t code, const Bytes& p
             break;
         case card_command::kWriteBlock:
             answer = params.size() == 1 + classic::kBlockSize ? Write(params[0], &params[1])
-                                                              : Status(status::kBadParameter);
+                                                              : StatusOnly(status::kBadParameter);
             break;
         case card_command::kValueOperation:
             answer = Value(params);
@@ -261,13 +257,13 @@ std::optional<CardReply> ClassicCard::HandleCommand(uint8_t code, const Bytes& p
             answer =
                 params.size() == 3 && params[0] == mifare::kRead && params[2] == classic::kBlockSize
                     ? Read(params[1])
-                    : Status(status::kBadParameter);
+                    : StatusOnly(status::kBadParameter);
             break;
         case card_command::kWriteData:
             answer = params.size() == 3 + classic::kBlockSize && params[0] == mifare::kWrite &&
                              params[2] == classic::kBlockSize
                          ? Write(params[1], &params[3])
-                         : Status(status::kBadParameter);
+                         : StatusOnly(status::kBadParameter);
             break;
         default:
             return std::nullopt;
@@ -276,10 +272,10 @@ std::optional<CardReply> ClassicCard::HandleCommand(uint8_t code, const Bytes& p
 }
 
 Answer ClassicCard::Authenticate(const Bytes& params) {
-    if (params.size() != kAuthParams) return Status(status::kBadParameter);
+    if (params.size() != kAuthParams) return StatusOnly(status::kBadParameter);
     // Every refusal also ends the authentication that was in force; the card stays selected.
     auth_.reset();
-    const Answer refused = Status(status::kAuthNotAllowed);
+    const Answer refused = StatusOnly(status::kAuthNotAllowed);
     KeyType key;
     if (params[0] == mifare::kAuthKeyA) {
         key = KeyType::kA;
@@ -300,7 +296,7 @@ Answer ClassicCard::Authenticate(const Bytes& params) {
     const size_t offset = key == KeyType::kA ? 0 : kTrailerKeyB;
     if (!std::equal(given->begin(), given->end(), trailer.begin() + offset)) return refused;
     auth_ = Auth{sector, key};
-    return Status(status::kOk);
+    return StatusOnly(status::kOk);
 }
 
 bool ClassicCard::InAuthenticatedSector(int block) const {
@@ -362,40 +358,40 @@ Answer ClassicCard::Read(int block) const {
 }
 
 Answer ClassicCard::Write(int block, const uint8_t* data) {
-    if (!InAuthenticatedSector(block)) return Status(status::kAuthExpected);
-    if (block == 0) return Status(status::kAuthNotAllowed);  // the manufacturer block
+    if (!InAuthenticatedSector(block)) return StatusOnly(status::kAuthExpected);
+    if (block == 0) return StatusOnly(status::kAuthNotAllowed);  // the manufacturer block
     classic::Block& stored = memory_[block];
     if (classic::AccessGroupOfBlock(block) != 3) {
-        if (!MayData(block, DataOperation::kWrite)) return Status(status::kAuthNotAllowed);
+        if (!MayData(block, DataOperation::kWrite)) return StatusOnly(status::kAuthNotAllowed);
         std::copy_n(data, classic::kBlockSize, stored.begin());
-        return Status(status::kOk);
+        return StatusOnly(status::kOk);
     }
     // A trailer write changes the parts the key may write and keeps the others; with no part
     // writable it is refused.
     const std::optional<int> condition = ConditionOf(block);
-    if (!condition) return Status(status::kAuthNotAllowed);
+    if (!condition) return StatusOnly(status::kAuthNotAllowed);
     const KeyType key = auth_->key;
     const bool keyA = classic::TrailerAllowed(*condition, key, TrailerField::kWriteKeyA);
     const bool access = classic::TrailerAllowed(*condition, key, TrailerField::kWriteAccess);
     const bool keyB = classic::TrailerAllowed(*condition, key, TrailerField::kWriteKeyB);
-    if (!keyA && !access && !keyB) return Status(status::kAuthNotAllowed);
+    if (!keyA && !access && !keyB) return StatusOnly(status::kAuthNotAllowed);
     if (keyA) std::copy_n(data, kKeySize, stored.begin());
     if (access) std::copy_n(data + kTrailerAccess, kAccessSize, stored.begin() + kTrailerAccess);
     if (keyB) std::copy_n(data + kTrailerKeyB, kKeySize, stored.begin() + kTrailerKeyB);
-    return Status(status::kOk);
+    return StatusOnly(status::kOk);
 }
 
 Answer ClassicCard::Value(const Bytes& params) {
-    if (params.size() != 7) return Status(status::kBadParameter);
+    if (params.size() != 7) return StatusOnly(status::kBadParameter);
     const uint8_t operation = params[0];
     if (operation != mifare::kIncrement && operation != mifare::kDecrement &&
         operation != mifare::kRestore) {
-        return Status(status::kBadParameter);
+        return StatusOnly(status::kBadParameter);
     }
     const int source = params[1];
     const int target = params[6];
     if (!InAuthenticatedSector(source) || !InAuthenticatedSector(target)) {
-        return Status(status::kAuthExpected);
+        return StatusOnly(status::kAuthExpected);
     }
     // Increment needs the increment right on the source, decrement and restore the decrement
     // right; the transfer needs the decrement (transfer) right on the target. Trailers hold no
@@ -405,11 +401,11 @@ Answer ClassicCard::Value(const Bytes& params) {
     if (classic::AccessGroupOfBlock(source) == 3 || classic::AccessGroupOfBlock(target) == 3 ||
         target == 0 || !MayData(source, sourceRight) ||
         !MayData(target, DataOperation::kDecrement)) {
-        return Status(status::kAuthNotAllowed);
+        return StatusOnly(status::kAuthNotAllowed);
     }
     const classic::Block& from = memory_[source];
     const std::optional<int32_t> value = classic::DecodeValueBlock(from.data());
-    if (!value) return Status(status::kValueRefused);
+    if (!value) return StatusOnly(status::kValueRefused);
     const int64_t operand = static_cast<int32_t>(
         static_cast<uint32_t>(params[2]) | (static_cast<uint32_t>(params[3]) << 8) |
         (static_cast<uint32_t>(params[4]) << 16) | (static_cast<uint32_t>(params[5]) << 24));
@@ -419,10 +415,10 @@ Answer ClassicCard::Value(const Bytes& params) {
     // A result outside the signed 32-bit range is refused; nothing changes.
     if (result < std::numeric_limits<int32_t>::min() ||
         result > std::numeric_limits<int32_t>::max()) {
-        return Status(status::kValueRefused);
+        return StatusOnly(status::kValueRefused);
     }
     memory_[target] = classic::EncodeValueBlock(static_cast<int32_t>(result), from[12]);
-    return Status(status::kOk);
+    return StatusOnly(status::kOk);
 }
 
 }  // namespace kestrel::sim

@@ -33,10 +33,6 @@ Frozen FrozenLockBits(uint8_t lock0) {
     return frozen;
 }
 
-Answer Status(uint8_t statusByte) {
-    return Answer{statusByte, {}};
-}
-
 }  // namespace
 
 UltralightCard::UltralightCard(std::string type, Bytes uid, uint16_t atqa, uint8_t sak)
@@ -85,7 +81,7 @@ bool UltralightCard::LoadImage(const Bytes& image, std::string* error) {
 
 std::optional<CardReply> UltralightCard::HandleCommand(uint8_t code, const Bytes& params) {
     Answer answer;
-    const Answer bad = Status(status::kBadParameter);
+    const Answer bad = StatusOnly(status::kBadParameter);
     switch (code) {
         case card_command::kReadData:
             answer = params.size() == 3 && params[0] == mifare::kRead && params[2] == kReadSize
@@ -116,7 +112,7 @@ std::optional<CardReply> UltralightCard::HandleCommand(uint8_t code, const Bytes
             break;
         case card_command::kAuthenticate:
             // The card knows no authentication and does not answer it.
-            answer = Status(status::kAuthNotAllowed);
+            answer = StatusOnly(status::kAuthNotAllowed);
             break;
         default:
             return std::nullopt;
@@ -125,7 +121,7 @@ std::optional<CardReply> UltralightCard::HandleCommand(uint8_t code, const Bytes
 }
 
 Answer UltralightCard::Read(int page) const {
-    if (page >= kPages) return Status(status::kBadParameter);
+    if (page >= kPages) return StatusOnly(status::kBadParameter);
     Answer answer{status::kOk, {}};
     // Four pages from the given one, wrapping from the last page to page 0.
     for (int i = 0; i < 4; ++i) {
@@ -136,8 +132,8 @@ Answer UltralightCard::Read(int page) const {
 }
 
 Answer UltralightCard::Write(int page, const uint8_t* data) {
-    if (page >= kPages) return Status(status::kBadParameter);
-    if (PageLocked(page)) return Status(status::kAuthNotAllowed);
+    if (page >= kPages) return StatusOnly(status::kBadParameter);
+    if (PageLocked(page)) return StatusOnly(status::kAuthNotAllowed);
     ultralight::Page& stored = pages_[page];
     if (page == kLockPage) {
         // BCC1 and the internal byte are read-only; lock bits are ORed in unless a block-lock
@@ -150,7 +146,7 @@ Answer UltralightCard::Write(int page, const uint8_t* data) {
     } else {
         std::copy_n(data, kPageSize, stored.begin());
     }
-    return Status(status::kOk);
+    return StatusOnly(status::kOk);
 }
 
 }  // namespace kestrel::sim
