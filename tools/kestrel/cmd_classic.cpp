@@ -187,6 +187,52 @@ Bytes LoadImage(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+// The keys that may open one sector for a restore: the keys of the image's own trailer first
+// (most often they are the card's), then the listed keys as A and as B. A key that failed to
+// authenticate once is not tried again in this sector.
+class SectorKeys {
+  public:
+    SectorKeys(const uint8_t* imageTrailer, const std::vector<ClassicKey>& listed) {
+        Add(KEY_TYPE_A, imageTrailer);
+        Add(KEY_TYPE_B, imageTrailer + 10);
+        for (uint8_t type : {KEY_TYPE_A, KEY_TYPE_B}) {
+            for (const ClassicKey& key : listed) Add(type, key.data());
+        }
+        opens_.assign(candidates_.size(), true);
+    }
+
+    // Writes the block under the key the card is authenticated with, else under the next
+    // candidate that opens the sector; false when none lets it be written.
+    bool Write(ClassicCard& card, int block, const uint8_t* data) {
+        bool ok = current_ && card.Write(block, data);
+        for (size_t i = 0; !ok && i < candidates_.size(); ++i) {
+            if (!opens_[i] || current_ == i) continue;
+            current_.reset();
+            if (!card.Authenticate(block, candidates_[i].first, candidates_[i].second)) {
+                opens_[i] = false;
+                continue;
+            }
+            current_ = i;
+            ok = card.Write(block, data);
+        }
+        if (!ok) current_.reset();
+        return ok;
+    }
+
+  private:
+    void Add(uint8_t type, const uint8_t* bytes) {
+        std::pair<uint8_t, ClassicKey> candidate{type, {}};
+        std::copy(bytes, bytes + 6, candidate.second.begin());
+        if (std::find(candidates_.begin(), candidates_.end(), candidate) == candidates_.end()) {
+            candidates_.push_back(candidate);
+        }
+    }
+
+    std::vector<std::pair<uint8_t, ClassicKey>> candidates_;
+    std::vector<bool> opens_;
+    std::optional<size_t> current_;  // the candidate the card is authenticated with
+};
+
 void Restore(const Tool& tool, const RestoreArgs& args) {
     const Output out = tool.options.output();
     const Bytes image = LoadImage(args.image);
@@ -224,46 +270,14 @@ void Restore(const Tool& tool, const RestoreArgs& args) {
                           tool.options.quiet);
         for (int sector = 0; sector < imageLayout.sectors; ++sector) {
             const int first = FirstBlock(sector), trailer = TrailerBlock(sector);
-            // The keys of the image's own trailer first: most often they are the card's.
-            std::vector<std::pair<uint8_t, ClassicKey>> candidates;
-            auto addCandidate = [&](uint8_t type, const uint8_t* bytes) {
-                ClassicKey key;
-                std::copy(bytes, bytes + 6, key.begin());
-                const std::pair<uint8_t, ClassicKey> candidate{type, key};
-                if (std::find(candidates.begin(), candidates.end(), candidate) ==
-                    candidates.end()) {
-                    candidates.push_back(candidate);
-                }
-            };
-            addCandidate(KEY_TYPE_A, blockAt(trailer));
-            addCandidate(KEY_TYPE_B, blockAt(trailer) + 10);
-            for (uint8_t type : {KEY_TYPE_A, KEY_TYPE_B}) {
-                for (const ClassicKey& key : listed) addCandidate(type, key.data());
-            }
-            std::vector<bool> opens(candidates.size(), true);
-            // The candidate the card is authenticated with; candidates.size() for none.
-            const size_t none = candidates.size();
-            size_t current = none;
-
+            SectorKeys keys(blockAt(trailer), listed);
             for (int block = first; block <= trailer; ++block) {
                 if ((block == 0 && !args.withBlock0) || (block == trailer && !args.withTrailers)) {
                     continue;
                 }
-                bool ok = current != none && card.Write(block, blockAt(block));
-                for (size_t i = 0; !ok && i < candidates.size(); ++i) {
-                    if (!opens[i] || current == i) continue;
-                    current = none;
-                    if (!card.Authenticate(block, candidates[i].first, candidates[i].second)) {
-                        opens[i] = false;
-                        continue;
-                    }
-                    current = i;
-                    ok = card.Write(block, blockAt(block));
-                }
-                if (ok) {
+                if (keys.Write(card, block, blockAt(block))) {
                     ++written;
                 } else {
-                    current = none;
                     failed.push_back(block);
                 }
             }
