@@ -1,75 +1,25 @@
 #include "link/block_framing_protocol.h"
 
 #include "link/crc16.h"
-#include "reader/reader_command.h"
 
 namespace kestrel::link {
 
-Result BlockFramingProtocol::Reset() {
-    readTimeOut_ = kDefaultTimeOutMs;
-    writeTimeOut_ = kDefaultTimeOutMs;
-    sequence_ = 0;
-    outOfStep_ = false;
-    return comm_.Reopen();
-}
-
-Result BlockFramingProtocol::StatusMap(uint8_t status) {
-    switch (static_cast<int8_t>(status)) {
-        case 0:
-            return KESTREL_OK;
-        case -1:
-            return KESTREL_ERR_NO_CARD;
-        case -2:
-            return KESTREL_ERR_LINK_CRC;
-        case -3:
-            return KESTREL_ERR_LINK_PROTOCOL_OVERFLOW;
-        case -4:
-            return KESTREL_ERR_AUTH_NOT_ALLOWED;
-        case -5:
-            return KESTREL_ERR_RS232_PARITY;
-        case -8:
-            return KESTREL_ERR_WRONG_CARD;
-        case -10:
-            return KESTREL_ERR_AUTH_EXPECTED;
-        case -11:
-            return KESTREL_ERR_CARD_BIT;
-        case -12:
-            return KESTREL_ERR_CARD_BYTE;
-        case -13:
-            return KESTREL_ERR_IDLE_STATE_CARD;
-        case -20:
-            return KESTREL_ERR_AFTER_POLLING;
-        case -21:
-            return KESTREL_ERR_FRAME_BAD_FRAME;
-        case -22:
-            return KESTREL_ERR_FRAME_CARD_TIMEOUT;
-        case -24:
-            return KESTREL_ERR_FRAME_COLLISION;
-        default:
-            return KESTREL_ERR_WRITE_FAILED;
-    }
-}
-
-Result BlockFramingProtocol::ReadResponse(std::vector<uint8_t>& frame) {
+Result BlockFramingProtocol::ReadResponse(std::vector<uint8_t>& frame, uint32_t timeOutMs) {
     frame.assign(kHeaderSize, 0);
     uint32_t got = 0;
-    Result r = comm_.Read(frame.data(), kHeaderSize, &got, static_cast<uint32_t>(readTimeOut_));
+    Result r = comm_.Read(frame.data(), kHeaderSize, &got, timeOutMs);
     if (r != KESTREL_OK || got < kHeaderSize) return KESTREL_ERR_RS232_READ;
 
     const size_t dataLength = frame[3] | (frame[4] << 8);
     const uint32_t rest = static_cast<uint32_t>(dataLength + kCrcSize);
     frame.resize(kHeaderSize + rest);
     got = 0;
-    r = comm_.Read(frame.data() + kHeaderSize, rest, &got, static_cast<uint32_t>(readTimeOut_));
+    r = comm_.Read(frame.data() + kHeaderSize, rest, &got, timeOutMs);
     if (r != KESTREL_OK || got != rest) return KESTREL_ERR_RS232_READ;
     return KESTREL_OK;
 }
 
-Result BlockFramingProtocol::Transceive(reader::ReaderCommand& command, int32_t readTimeOutMs,
-                                        int32_t writeTimeOutMs) {
-    readTimeOut_ = readTimeOutMs;
-    writeTimeOut_ = writeTimeOutMs;
-
+Result BlockFramingProtocol::Exchange(ReaderCommand& command, uint32_t timeOutMs) {
     const size_t requestLength = command.RequestSize();
     if (requestLength > kMaxRequestData) return KESTREL_ERR_WRONG_PARAMETER;
 
@@ -95,14 +45,13 @@ Result BlockFramingProtocol::Transceive(reader::ReaderCommand& command, int32_t 
 
     LogSent(frame.data(), frame.size());
     uint32_t written = 0;
-    Result r = comm_.Write(frame.data(), static_cast<uint32_t>(frame.size()), &written,
-                           static_cast<uint32_t>(writeTimeOut_));
+    Result r = comm_.Write(frame.data(), static_cast<uint32_t>(frame.size()), &written, timeOutMs);
     // The number advances with every attempt, so a late answer to this request can never be
     // taken for the answer to the next one.
     ++sequence_;
     if (r != KESTREL_OK) return r;
 
-    r = ReadResponse(frame);
+    r = ReadResponse(frame, timeOutMs);
     if (r != KESTREL_OK) {
         outOfStep_ = true;
         return r;
@@ -120,7 +69,7 @@ Result BlockFramingProtocol::Transceive(reader::ReaderCommand& command, int32_t 
     }
 
     command.Clear();
-    command.SetStatus(StatusMap(frame[2]));
+    command.SetStatusByte(frame[2]);
     return command.AppendResponse(frame.data() + kHeaderSize, static_cast<uint32_t>(dataLength));
 }
 

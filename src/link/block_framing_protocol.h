@@ -24,23 +24,15 @@ class BlockFramingProtocol : public LinkProtocol {
     // `comm` belongs to the session and outlives this object.
     explicit BlockFramingProtocol(comm::CommInterface& comm) : comm_(comm) {}
 
-    Result Reset() override;
-    int32_t SetReadTimeOut(int32_t ms) override { return readTimeOut_ = ms; }
-    int32_t GetReadTimeOut() const override { return readTimeOut_; }
-    int32_t SetWriteTimeOut(int32_t ms) override { return writeTimeOut_ = ms; }
-    int32_t GetWriteTimeOut() const override { return writeTimeOut_; }
-    Result Transceive(reader::ReaderCommand& command, int32_t readTimeOutMs,
-                      int32_t writeTimeOutMs) override;
+    Result Exchange(ReaderCommand& command, uint32_t timeOutMs) override;
 
     // Sequence number the next request will carry.
     uint8_t NextSequence() const { return sequence_; }
 
-    // Maps the reader's status byte to a result code.
-    static Result StatusMap(uint8_t status);
-
   protected:
-    // Reads one whole answer frame (header, data, CRC) into `frame`. 0 or a failure code.
-    virtual Result ReadResponse(std::vector<uint8_t>& frame);
+    // Reads one whole answer frame (header, data, CRC) into `frame`, each read within
+    // `timeOutMs`. 0 or a failure code.
+    virtual Result ReadResponse(std::vector<uint8_t>& frame, uint32_t timeOutMs);
 
     comm::CommInterface& comm_;
 
@@ -48,8 +40,6 @@ class BlockFramingProtocol : public LinkProtocol {
     // Set when an answer went missing or was refused: a late or unread remainder may still be
     // on its way, so pending input is discarded before the next request.
     bool outOfStep_ = false;
-    int32_t readTimeOut_ = kDefaultTimeOutMs;
-    int32_t writeTimeOut_ = kDefaultTimeOutMs;
     uint8_t sequence_ = 0;
 };
 

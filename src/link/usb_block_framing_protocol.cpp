@@ -5,10 +5,9 @@ namespace kestrel::link {
 UsbBlockFramingProtocol::UsbBlockFramingProtocol(comm::CommInterface& comm)
     : BlockFramingProtocol(comm), responseFrame_(kResponseCapacity + 1) {}
 
-Result UsbBlockFramingProtocol::ReadResponse(std::vector<uint8_t>& frame) {
+Result UsbBlockFramingProtocol::ReadResponse(std::vector<uint8_t>& frame, uint32_t timeOutMs) {
     uint32_t got = 0;
-    const Result r = comm_.Read(responseFrame_.data(), kResponseCapacity, &got,
-                                static_cast<uint32_t>(GetReadTimeOut()));
+    const Result r = comm_.Read(responseFrame_.data(), kResponseCapacity, &got, timeOutMs);
     if (r != KESTREL_OK || got < kHeaderSize) return KESTREL_ERR_RS232_READ;
     const size_t dataLength = responseFrame_[3] | (responseFrame_[4] << 8);
     const size_t frameLength = kHeaderSize + dataLength + kCrcSize;

@@ -21,7 +21,7 @@ class UsbBlockFramingProtocol final : public BlockFramingProtocol {
   protected:
     // KESTREL_ERR_RS232_READ when the Read fails (whatever its reason, a frame too long for
     // the buffer included) or delivers fewer bytes than the frame's header announces.
-    Result ReadResponse(std::vector<uint8_t>& frame) override;
+    Result ReadResponse(std::vector<uint8_t>& frame, uint32_t timeOutMs) override;
 
   private:
     std::vector<uint8_t> responseFrame_;

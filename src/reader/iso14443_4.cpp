@@ -97,7 +97,7 @@ Result StandardReader::ExchangeBlock(uint8_t parameter, const uint8_t* block, ui
         BufferMissing(answer, *answerLength)) {
         return KESTREL_ERR_WRONG_PARAMETER;
     }
-    ReaderCommand& cmd = Begin(kCmdExchangeBlock);
+    link::ReaderCommand& cmd = Begin(kCmdExchangeBlock);
     cmd.PutByte(parameter);
     cmd.PutWord(length);
     cmd.PutBytes(block, length);
@@ -108,7 +108,7 @@ Result StandardReader::ExchangeBlock(uint8_t parameter, const uint8_t* block, ui
     *answerLength = static_cast<uint16_t>(size);
     if (size > capacity) return KESTREL_ERR_WRONG_PARAMETER;
     if (size > 0) std::memcpy(answer, command_->ResponseData(), size);
-    return command_->GetStatus();
+    return Status();
 }
 
 Result StandardReader::ExchangeTimed(const uint8_t* frame, uint16_t length, uint8_t* answer,
@@ -117,7 +117,7 @@ Result StandardReader::ExchangeTimed(const uint8_t* frame, uint16_t length, uint
         BufferMissing(answer, *answerLength)) {
         return KESTREL_ERR_WRONG_PARAMETER;
     }
-    ReaderCommand& cmd = Begin(kCmdExchangeTimed);
+    link::ReaderCommand& cmd = Begin(kCmdExchangeTimed);
     cmd.PutWord(length);
     cmd.PutByte(flag);
     cmd.PutDword(cardTimeOut);
@@ -137,7 +137,7 @@ Result StandardReader::ExchangeTimed(const uint8_t* frame, uint16_t length, uint
     *answerLength = announced;
     if (announced > capacity) return KESTREL_ERR_WRONG_PARAMETER;
     if (announced > 0) std::memcpy(answer, data + 2, announced);
-    return command_->GetStatus();
+    return Status();
 }
 
 Result StandardReader::RequestATS(uint8_t parameter, uint8_t* ats, uint16_t* atsLength) {
@@ -148,7 +148,7 @@ Result StandardReader::RequestATS(uint8_t parameter, uint8_t* ats, uint16_t* ats
     if (size > *atsLength) return KESTREL_ERR_WRONG_PARAMETER;
     if (size > 0) std::memcpy(ats, command_->ResponseData(), size);
     *atsLength = static_cast<uint16_t>(size);
-    return command_->GetStatus();
+    return Status();
 }
 
 Result StandardReader::PpsRequest(uint8_t cid, uint8_t dsi, uint8_t dri) {

@@ -5,10 +5,7 @@
 namespace kestrel::reader {
 
 Reader::Reader(link::LinkProtocol& link)
-    : link_(link),
-      command_(std::make_unique<ReaderCommand>()),
-      exchangeTimeOut_(link.GetReadTimeOut()),
-      pause_(platform::SleepMs) {}
+    : link_(link), command_(std::make_unique<link::ReaderCommand>()), pause_(platform::SleepMs) {}
 
 Reader::~Reader() = default;
 
@@ -31,7 +28,7 @@ Result Reader::SetTimeOut(int32_t timeOutMs, int32_t* previous) {
     return KESTREL_OK;
 }
 
-ReaderCommand& Reader::Begin(uint8_t code) {
+link::ReaderCommand& Reader::Begin(uint8_t code) {
     command_->Clear();
     command_->SetCode(code);
     return *command_;
@@ -39,12 +36,12 @@ ReaderCommand& Reader::Begin(uint8_t code) {
 
 Result Reader::Exchange() {
     if (Result r = command_->RequestError(); r != KESTREL_OK) return r;
-    return link_.Exchange(*command_, exchangeTimeOut_, exchangeTimeOut_);
+    return link_.Exchange(*command_, static_cast<uint32_t>(exchangeTimeOut_));
 }
 
 Result Reader::Finish() {
     if (Result r = Exchange(); r != KESTREL_OK) return r;
-    return command_->GetStatus();
+    return Status();
 }
 
 }  // namespace kestrel::reader

@@ -8,7 +8,8 @@
 
 #include "common/result.h"
 #include "link/link_protocol.h"
-#include "reader/reader_command.h"
+#include "link/reader_command.h"
+#include "reader/reader_status.h"
 
 namespace kestrel::reader {
 
@@ -43,6 +44,9 @@ enum CommandCode : uint8_t {
     kCmdRequestAts = 0xE7,
     kCmdGetRFScanMode = 0xE8,
 };
+
+// The exchange time-out a reader starts with.
+constexpr int32_t kDefaultExchangeTimeOutMs = 2000;
 
 // Largest UID of ISO/IEC 14443-3 (three cascade levels).
 constexpr uint8_t kMaxUidLength = 10;
@@ -249,7 +253,7 @@ class Reader {
                                  uint8_t* /*answer*/, uint32_t* /*answerLength*/) {
         return Unsupported();
     }
-    virtual Result RawExchange(ReaderCommand& /*command*/) { return Unsupported(); }
+    virtual Result RawExchange(link::ReaderCommand& /*command*/) { return Unsupported(); }
     // 80-86
     virtual Result SetReaderBaudRate(uint32_t /*baudRate*/) { return Unsupported(); }
     virtual Result GetReaderBaudRate(uint32_t* /*baudRate*/) { return Unsupported(); }
@@ -285,21 +289,23 @@ class Reader {
 
     int32_t ExchangeTimeOut() const { return exchangeTimeOut_; }
     // The command object of the last exchange (its request stays in place after a failure).
-    const ReaderCommand& Command() const { return *command_; }
+    const link::ReaderCommand& Command() const { return *command_; }
 
   protected:
     static Result Unsupported() { return KESTREL_ERR_COMMAND_NOT_SUPPORTED; }
 
     // Starts a command: clears the command object and sets its code.
-    ReaderCommand& Begin(uint8_t code);
-    // Sends the command filled since Begin with the exchange time-out as both time-outs.
+    link::ReaderCommand& Begin(uint8_t code);
+    // Sends the command filled since Begin with the exchange time-out.
     Result Exchange();
+    // The reader's verdict on the last exchange.
+    Result Status() const { return ReaderStatusResult(command_->StatusByte()); }
     // Exchange, then the reader's status: for commands whose answer carries nothing to copy.
     Result Finish();
 
     link::LinkProtocol& link_;
-    std::unique_ptr<ReaderCommand> command_;
-    int32_t exchangeTimeOut_;
+    std::unique_ptr<link::ReaderCommand> command_;
+    int32_t exchangeTimeOut_ = kDefaultExchangeTimeOutMs;
     Pause pause_;
 };
 

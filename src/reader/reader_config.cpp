@@ -52,7 +52,7 @@ Result StandardReader::SetDefaultAttrib() {
 }
 
 Result StandardReader::SetAttrib(uint8_t first, uint8_t second) {
-    ReaderCommand& cmd = Begin(kCmdSetAttrib);
+    link::ReaderCommand& cmd = Begin(kCmdSetAttrib);
     cmd.PutByte(first);
     cmd.PutByte(second);
     return Finish();
@@ -67,24 +67,24 @@ Result StandardReader::GetAttrib(uint8_t* a0, uint8_t* a1, uint8_t* a2, uint8_t*
     if (Result r = Exchange(); r != KESTREL_OK) return r;
     if (command_->ResponseSize() != kAttribCount) return KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT;
     for (uint32_t i = 0; i < kAttribCount; ++i) *out[i] = command_->ResponseData()[i];
-    return command_->GetStatus();
+    return Status();
 }
 
 Result StandardReader::ReadMemory(uint16_t address, uint8_t length, uint8_t* data) {
     if (data == nullptr && length > 0) return KESTREL_ERR_WRONG_PARAMETER;
-    ReaderCommand& cmd = Begin(kCmdReadMemory);
+    link::ReaderCommand& cmd = Begin(kCmdReadMemory);
     cmd.PutWord(address);
     cmd.PutByte(length);
     if (Result r = Exchange(); r != KESTREL_OK) return r;
     const uint32_t size = command_->ResponseSize();
     if (size > length) return KESTREL_ERR_WRONG_PARAMETER;
     if (size > 0) std::memcpy(data, command_->ResponseData(), size);
-    return command_->GetStatus();
+    return Status();
 }
 
 Result StandardReader::WriteMemory(uint16_t address, uint8_t length, const uint8_t* data) {
     if (data == nullptr && length > 0) return KESTREL_ERR_WRONG_PARAMETER;
-    ReaderCommand& cmd = Begin(kCmdWriteMemory);
+    link::ReaderCommand& cmd = Begin(kCmdWriteMemory);
     cmd.PutWord(address);
     cmd.PutByte(length);
     cmd.PutBytes(data, length);
@@ -97,7 +97,7 @@ Result StandardReader::GetFWVersion(char* text, uint8_t* length) {
     if (Result r = Exchange(); r != KESTREL_OK) return r;
     uint16_t announced = 0;
     if (command_->GetWord(&announced) != KESTREL_OK) {
-        const Result status = command_->GetStatus();
+        const Result status = Status();
         return status != KESTREL_OK ? status : KESTREL_ERR_READING_TOO_MUCH;
     }
     // A text longer than the caller's room is refused with the caller's length left as it
@@ -107,7 +107,7 @@ Result StandardReader::GetFWVersion(char* text, uint8_t* length) {
     if (command_->ResponseSize() - 2 < announced) return KESTREL_ERR_READING_TOO_MUCH;
     *length = static_cast<uint8_t>(announced);
     if (announced > 0) std::memcpy(text, command_->ResponseData() + 2, announced);
-    return command_->GetStatus();
+    return Status();
 }
 
 Result StandardReader::PcdCommand62() {
@@ -116,7 +116,7 @@ Result StandardReader::PcdCommand62() {
 }
 
 Result StandardReader::WriteReg(uint8_t reg, uint8_t value) {
-    ReaderCommand& cmd = Begin(kCmdWriteReg);
+    link::ReaderCommand& cmd = Begin(kCmdWriteReg);
     cmd.PutByte(reg);
     cmd.PutByte(value);
     return Finish();
@@ -128,20 +128,20 @@ Result StandardReader::ReadReg(uint8_t reg, uint8_t* value) {
     if (Result r = Exchange(); r != KESTREL_OK) return r;
     if (command_->ResponseSize() != 1) return KESTREL_ERR_READING_TOO_MUCH;
     *value = command_->ResponseData()[0];
-    return command_->GetStatus();
+    return Status();
 }
 
 Result StandardReader::PcdCommand98(uint8_t first, uint32_t length, const uint8_t* data) {
     const uint8_t count = static_cast<uint8_t>(length & 0xFF);
     if (data == nullptr && count > 0) return KESTREL_ERR_WRONG_PARAMETER;
-    ReaderCommand& cmd = Begin(kCmdPcd98);
+    link::ReaderCommand& cmd = Begin(kCmdPcd98);
     cmd.PutByte(first);
     cmd.PutBytes(data, count);
     return Finish();
 }
 
 Result StandardReader::SetIODevState(uint8_t device, uint8_t state) {
-    ReaderCommand& cmd = Begin(kCmdSetIODevState);
+    link::ReaderCommand& cmd = Begin(kCmdSetIODevState);
     cmd.PutByte(device);
     cmd.PutByte(state);
     return Finish();
@@ -172,12 +172,12 @@ Result StandardReader::DirectCommand(uint8_t code, const uint8_t* data, uint32_t
         if (size > capacity) return KESTREL_ERR_WRONG_PARAMETER;
         if (size > 0) std::memcpy(answer, command_->ResponseData(), size);
     }
-    return command_->GetStatus();
+    return Status();
 }
 
-Result StandardReader::RawExchange(ReaderCommand& command) {
+Result StandardReader::RawExchange(link::ReaderCommand& command) {
     if (Result r = command.RequestError(); r != KESTREL_OK) return r;
-    return link_.Exchange(command, exchangeTimeOut_, exchangeTimeOut_);
+    return link_.Exchange(command, static_cast<uint32_t>(exchangeTimeOut_));
 }
 
 Result StandardReader::SetReaderBaudRate(uint32_t baudRate) {
@@ -197,7 +197,7 @@ Result StandardReader::GetReaderBaudRate(uint32_t* baudRate) {
     const uint8_t index = command_->ResponseData()[0];
     *baudRate = index < sizeof kBaudRates / sizeof kBaudRates[0] ? kBaudRates[index]
                                                                  : kBaudRates[kDefaultBaudIndex];
-    return command_->GetStatus();
+    return Status();
 }
 
 Result StandardReader::PcdCommand85() {
@@ -214,7 +214,7 @@ Result StandardReader::EchoTest(uint8_t* buffer, uint16_t* length) {
     if (Result r = Exchange(); r != KESTREL_OK) return r;
     if (command_->ResponseSize() != sent) return KESTREL_ERR_WRONG_PARAMETER;
     if (sent > 0) std::memcpy(buffer, command_->ResponseData(), sent);
-    return command_->GetStatus();
+    return Status();
 }
 
 Result StandardReader::PcdCommand87(uint16_t value) {

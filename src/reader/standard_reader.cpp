@@ -14,7 +14,7 @@ constexpr uint32_t kWakeUpAnswer = 3;
 }  // namespace
 
 Result StandardReader::ShortAnswer() const {
-    const Result status = command_->GetStatus();
+    const Result status = Status();
     return status != KESTREL_OK ? status : KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT;
 }
 
@@ -27,7 +27,7 @@ Result StandardReader::RequestWith(uint8_t code, uint8_t requestCode, uint16_t* 
     uint16_t value = 0;
     command_->GetWord(&value);
     if (atqa != nullptr) *atqa = value;
-    return command_->GetStatus();
+    return Status();
 }
 
 Result StandardReader::Request(uint8_t requestCode, uint16_t* atqa) {
@@ -43,7 +43,7 @@ Result StandardReader::SerialCommand(uint8_t* serial) {
     if (Result r = Exchange(); r != KESTREL_OK) return r;
     if (command_->ResponseSize() < kSerialLength) return ShortAnswer();
     std::memcpy(serial, command_->ResponseData(), kSerialLength);
-    return command_->GetStatus();
+    return Status();
 }
 
 // Exchanges the command filled so far and stores the first answer byte through `sak`.
@@ -51,12 +51,12 @@ Result StandardReader::SakCommand(uint8_t* sak) {
     if (Result r = Exchange(); r != KESTREL_OK) return r;
     if (command_->ResponseSize() < 1) return ShortAnswer();
     if (sak != nullptr) *sak = command_->ResponseData()[0];
-    return command_->GetStatus();
+    return Status();
 }
 
 Result StandardReader::Anticollision(uint8_t knownBits, uint8_t* serial) {
     if (serial == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    ReaderCommand& cmd = Begin(kCmdAnticollision);
+    link::ReaderCommand& cmd = Begin(kCmdAnticollision);
     cmd.PutByte(knownBits);
     cmd.PutBytes(serial, kSerialLength);
     return SerialCommand(serial);
@@ -64,7 +64,7 @@ Result StandardReader::Anticollision(uint8_t knownBits, uint8_t* serial) {
 
 Result StandardReader::CascadeAnticollision(uint8_t first, uint8_t second, uint8_t* serial) {
     if (serial == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    ReaderCommand& cmd = Begin(kCmdCascadeAnticollision);
+    link::ReaderCommand& cmd = Begin(kCmdCascadeAnticollision);
     cmd.PutByte(first);
     cmd.PutByte(second);
     cmd.PutBytes(serial, kSerialLength);
@@ -79,7 +79,7 @@ Result StandardReader::Select(const uint8_t* serial, uint8_t* sak) {
 
 Result StandardReader::CascadeSelect(uint8_t first, const uint8_t* serial, uint8_t* sak) {
     if (serial == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    ReaderCommand& cmd = Begin(kCmdCascadeSelect);
+    link::ReaderCommand& cmd = Begin(kCmdCascadeSelect);
     cmd.PutByte(first);
     cmd.PutBytes(serial, kSerialLength);
     return SakCommand(sak);
@@ -109,7 +109,7 @@ Result StandardReader::ActivateIdle(uint8_t option, uint16_t* atqa, uint8_t* sak
 
     const uint32_t size = command_->ResponseSize();
     if (size > capacity + kActivationHeader) return KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT;
-    if (size == 0 && command_->GetStatus() != KESTREL_OK) return command_->GetStatus();
+    if (size == 0 && Status() != KESTREL_OK) return Status();
     if (size < kActivationHeader) return KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT;
     const uint8_t* answer = command_->ResponseData();
     // The UID must fit both the caller's buffer and the answer itself; otherwise nothing
@@ -122,7 +122,7 @@ Result StandardReader::ActivateIdle(uint8_t option, uint16_t* atqa, uint8_t* sak
     if (sak != nullptr) *sak = answer[2];
     *uidLength = length;
     std::memcpy(uid, answer + kActivationHeader, length);
-    return command_->GetStatus();
+    return Status();
 }
 
 Result StandardReader::ActivateIdleRetry(uint8_t option, uint16_t* atqa, uint8_t* sak, uint8_t* uid,
@@ -143,7 +143,7 @@ Result StandardReader::ActivateIdleRetry(uint8_t option, uint16_t* atqa, uint8_t
 Result StandardReader::ActivateWakeUp(uint8_t option, uint16_t* atqa, uint8_t* sak,
                                       const uint8_t* uid, const uint8_t* uidLength) {
     if (uid == nullptr || uidLength == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    ReaderCommand& cmd = Begin(kCmdActivateWakeUp);
+    link::ReaderCommand& cmd = Begin(kCmdActivateWakeUp);
     cmd.PutByte(option);
     cmd.PutByte(*uidLength);
     cmd.PutBytes(uid, *uidLength);
@@ -152,13 +152,13 @@ Result StandardReader::ActivateWakeUp(uint8_t option, uint16_t* atqa, uint8_t* s
     const uint8_t* answer = command_->ResponseData();
     if (atqa != nullptr) *atqa = static_cast<uint16_t>(answer[0] | (answer[1] << 8));
     if (sak != nullptr) *sak = answer[2];
-    return command_->GetStatus();
+    return Status();
 }
 
 Result StandardReader::Authenticate(uint8_t keyType, const uint8_t* serial, const uint8_t* codedKey,
                                     uint8_t block) {
     if (serial == nullptr || codedKey == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    ReaderCommand& cmd = Begin(kCmdAuthenticate);
+    link::ReaderCommand& cmd = Begin(kCmdAuthenticate);
     cmd.PutByte(keyType);
     cmd.PutBytes(serial, kMifareSerialLength);
     cmd.PutBytes(codedKey, kCodedKeyLength);
@@ -173,12 +173,12 @@ Result StandardReader::MifareRead(uint8_t block, uint8_t* data) {
     // Never read past the answer: a block that did not arrive whole is not copied at all.
     if (command_->ResponseSize() < kMifareBlockSize) return ShortAnswer();
     std::memcpy(data, command_->ResponseData(), kMifareBlockSize);
-    return command_->GetStatus();
+    return Status();
 }
 
 Result StandardReader::MifareWrite(uint8_t block, const uint8_t* data) {
     if (data == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    ReaderCommand& cmd = Begin(kCmdMifareWrite);
+    link::ReaderCommand& cmd = Begin(kCmdMifareWrite);
     cmd.PutByte(block);
     cmd.PutBytes(data, kMifareBlockSize);
     return Finish();
@@ -187,7 +187,7 @@ Result StandardReader::MifareWrite(uint8_t block, const uint8_t* data) {
 Result StandardReader::ValueOperation(uint8_t operation, uint8_t block, const uint8_t* value,
                                       uint8_t transferBlock) {
     if (value == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    ReaderCommand& cmd = Begin(kCmdValueOperation);
+    link::ReaderCommand& cmd = Begin(kCmdValueOperation);
     cmd.PutByte(operation);
     cmd.PutByte(block);
     cmd.PutBytes(value, 4);
@@ -196,7 +196,7 @@ Result StandardReader::ValueOperation(uint8_t operation, uint8_t block, const ui
 }
 
 Result StandardReader::PcdCommand14(uint8_t first, uint8_t second, uint8_t third) {
-    ReaderCommand& cmd = Begin(kCmdPcd14);
+    link::ReaderCommand& cmd = Begin(kCmdPcd14);
     cmd.PutByte(first);
     cmd.PutByte(second);
     cmd.PutByte(third);
@@ -206,7 +206,7 @@ Result StandardReader::PcdCommand14(uint8_t first, uint8_t second, uint8_t third
 Result StandardReader::PcdCommand15(uint8_t first, const uint8_t* serial, uint8_t second,
                                     uint8_t third) {
     if (serial == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    ReaderCommand& cmd = Begin(kCmdPcd15);
+    link::ReaderCommand& cmd = Begin(kCmdPcd15);
     cmd.PutByte(first);
     cmd.PutBytes(serial, kMifareSerialLength);
     cmd.PutByte(second);
@@ -216,7 +216,7 @@ Result StandardReader::PcdCommand15(uint8_t first, const uint8_t* serial, uint8_
 
 Result StandardReader::PcdCommand17(uint8_t first, uint8_t second, const uint8_t* six) {
     if (six == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    ReaderCommand& cmd = Begin(kCmdPcd17);
+    link::ReaderCommand& cmd = Begin(kCmdPcd17);
     cmd.PutByte(first);
     cmd.PutByte(second);
     cmd.PutBytes(six, 6);
@@ -226,7 +226,7 @@ Result StandardReader::PcdCommand17(uint8_t first, uint8_t second, const uint8_t
 Result StandardReader::ReadData(uint8_t cardCommand, uint8_t address, uint8_t length,
                                 uint8_t* data) {
     if (data == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    ReaderCommand& cmd = Begin(kCmdReadData);
+    link::ReaderCommand& cmd = Begin(kCmdReadData);
     cmd.PutByte(cardCommand);
     cmd.PutByte(address);
     cmd.PutByte(length);
@@ -234,12 +234,12 @@ Result StandardReader::ReadData(uint8_t cardCommand, uint8_t address, uint8_t le
     const uint32_t size = command_->ResponseSize();
     if (size > length) return KESTREL_ERR_WRONG_PARAMETER;
     if (size > 0) std::memcpy(data, command_->ResponseData(), size);
-    return command_->GetStatus();
+    return Status();
 }
 
 Result StandardReader::WritePage(uint8_t page, const uint8_t* data) {
     if (data == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    ReaderCommand& cmd = Begin(kCmdWritePage);
+    link::ReaderCommand& cmd = Begin(kCmdWritePage);
     cmd.PutByte(page);
     cmd.PutBytes(data, kPageSize);
     return Finish();
@@ -248,7 +248,7 @@ Result StandardReader::WritePage(uint8_t page, const uint8_t* data) {
 Result StandardReader::WriteData(uint8_t cardCommand, uint8_t address, uint8_t length,
                                  const uint8_t* data) {
     if (data == nullptr && length > 0) return KESTREL_ERR_WRONG_PARAMETER;
-    ReaderCommand& cmd = Begin(kCmdWriteData);
+    link::ReaderCommand& cmd = Begin(kCmdWriteData);
     cmd.PutByte(cardCommand);
     cmd.PutByte(address);
     cmd.PutByte(length);
@@ -258,7 +258,7 @@ Result StandardReader::WriteData(uint8_t cardCommand, uint8_t address, uint8_t l
 
 Result StandardReader::PcdCommand1C(uint8_t first, uint8_t second, const uint8_t* four) {
     if (four == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    ReaderCommand& cmd = Begin(kCmdPcd1C);
+    link::ReaderCommand& cmd = Begin(kCmdPcd1C);
     cmd.PutByte(first);
     cmd.PutByte(second);
     cmd.PutBytes(four, 4);

@@ -139,7 +139,7 @@ class StandardReader : public Reader {
     Result DirectCommand(uint8_t code, const uint8_t* data, uint32_t length, uint8_t* answer,
                          uint32_t* answerLength) override;
     // Sends a command the caller filled; the exchange result only.
-    Result RawExchange(ReaderCommand& command) override;
+    Result RawExchange(link::ReaderCommand& command) override;
     // The reader's line speed as its index: 9600 0, 19200 1, 57600 2, 115200 3, 38400 4; any
     // other speed is sent as 3, and an index above 4 reads back as 115200. The host's own
     // line speed does not change.

@@ -32,7 +32,7 @@ bool AnswerBufferUsable(const uint8_t* answer, const uint16_t* answerLength) {
 Result StandardReader::TypeBExchange(uint8_t code, std::initializer_list<uint8_t> parameters,
                                      uint8_t* answer, uint16_t* answerLength) {
     if (!AnswerBufferUsable(answer, answerLength)) return KESTREL_ERR_WRONG_PARAMETER;
-    ReaderCommand& cmd = Begin(code);
+    link::ReaderCommand& cmd = Begin(code);
     for (uint8_t byte : parameters) cmd.PutByte(byte);
     if (Result r = Exchange(); r != KESTREL_OK) return r;
     const uint32_t capacity = *answerLength;
@@ -40,7 +40,7 @@ Result StandardReader::TypeBExchange(uint8_t code, std::initializer_list<uint8_t
     *answerLength = static_cast<uint16_t>(size);
     if (size > capacity) return KESTREL_ERR_READING_TOO_MUCH;
     if (size > 0) std::memcpy(answer, command_->ResponseData(), size);
-    return command_->GetStatus();
+    return Status();
 }
 
 Result StandardReader::TypeBRequest(uint8_t first, uint8_t second, uint8_t third, uint8_t* answer,
@@ -72,7 +72,7 @@ Result StandardReader::TypeBAttrib(const uint8_t* pupi, uint8_t param1, uint8_t 
     // The entry length is both the count of bytes sent and the room for the card's answer;
     // the length byte is overwritten before the two are compared.
     const uint8_t capacity = *higherLayerLength;
-    ReaderCommand& cmd = Begin(kCmdTypeBAttrib);
+    link::ReaderCommand& cmd = Begin(kCmdTypeBAttrib);
     cmd.PutBytes(pupi, kPupiLength);
     cmd.PutByte(param1);
     cmd.PutByte(param2);
@@ -97,7 +97,7 @@ Result StandardReader::TypeBAttrib(const uint8_t* pupi, uint8_t param1, uint8_t 
     if (withBytes && announced > 0) {
         std::memcpy(higherLayerData, answer + kAttribHeader, announced);
     }
-    return command_->GetStatus();
+    return Status();
 }
 
 Result StandardReader::TypeBHalt(const uint8_t* pupi) {

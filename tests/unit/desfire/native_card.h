@@ -25,12 +25,7 @@ namespace kestrel::test {
 // A link protocol that is never used: the reader below answers without it.
 class UnusedLink : public link::LinkProtocol {
   public:
-    Result Reset() override { return KESTREL_OK; }
-    int32_t SetReadTimeOut(int32_t ms) override { return ms; }
-    int32_t GetReadTimeOut() const override { return kDefaultTimeOutMs; }
-    int32_t SetWriteTimeOut(int32_t ms) override { return ms; }
-    int32_t GetWriteTimeOut() const override { return kDefaultTimeOutMs; }
-    Result Transceive(reader::ReaderCommand&, int32_t, int32_t) override {
+    Result Exchange(link::ReaderCommand&, uint32_t) override {
         ADD_FAILURE() << "the DESFire layer went past the reader";
         return KESTREL_ERR_COMMAND_NOT_SUPPORTED;
     }

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "comm/usb_hid_interface.h"
-#include "reader/reader_command.h"
 #include "support/fake_hid_bus.h"
 #include "support/frames.h"
 #include "support/scripted_comm.h"
@@ -53,14 +52,14 @@ class UsbBlockFramingTest : public ::testing::Test {
         ASSERT_EQ(usb.Open(), KESTREL_OK);
     }
 
-    static Result Run(LinkProtocol& protocol, reader::ReaderCommand& command, uint8_t code,
-                      const Bytes& params, int32_t timeOut = 200) {
+    static Result Run(LinkProtocol& protocol, ReaderCommand& command, uint8_t code,
+                      const Bytes& params, uint32_t timeOut = 200) {
         command.Clear();
         command.SetCode(code);
         command.PutBytes(params.data(), static_cast<uint32_t>(params.size()));
-        return protocol.Exchange(command, timeOut, timeOut);
+        return protocol.Exchange(command, timeOut);
     }
-    Result Run(uint8_t code, const Bytes& params = {}, int32_t timeOut = 200) {
+    Result Run(uint8_t code, const Bytes& params = {}, uint32_t timeOut = 200) {
         return Run(link, command, code, params, timeOut);
     }
     Bytes Response() const {
@@ -71,13 +70,13 @@ class UsbBlockFramingTest : public ::testing::Test {
     std::string device;
     comm::UsbHidInterface usb{bus};
     UsbBlockFramingProtocol link{usb};
-    reader::ReaderCommand command;
+    ReaderCommand command;
 };
 
 TEST_F(UsbBlockFramingTest, RequestFramesAreThoseOfTheBlockFraming) {
     test::ScriptedComm serial;
     BlockFramingProtocol plain{serial};
-    reader::ReaderCommand plainCommand;
+    ReaderCommand plainCommand;
     const struct {
         uint8_t code;
         size_t paramLength;
@@ -111,7 +110,7 @@ TEST_F(UsbBlockFramingTest, AnswerIsLoggedOnceWithItsOwnLengthWithoutThePadding)
         bus->QueueAnswer(device, answer);
         ASSERT_EQ(Run(0x20, {0x01}), KESTREL_OK) << c.dataLength;
         EXPECT_EQ(Response(), data);
-        EXPECT_EQ(command.GetStatus(), KESTREL_OK);
+        EXPECT_EQ(command.StatusByte(), 0x00);
         ASSERT_FALSE(log.received.empty());
         EXPECT_EQ(log.received.back(), answer) << c.dataLength;
     }
@@ -119,18 +118,13 @@ TEST_F(UsbBlockFramingTest, AnswerIsLoggedOnceWithItsOwnLengthWithoutThePadding)
     EXPECT_EQ(log.sent.size(), std::size(cases));
 }
 
-TEST_F(UsbBlockFramingTest, ReaderStatusIsMappedAsOverTheBlockFraming) {
-    const struct {
-        uint8_t status;
-        Result mapped;
-    } cases[] = {{0xEA, KESTREL_ERR_FRAME_CARD_TIMEOUT},
-                 {0xFF, KESTREL_ERR_NO_CARD},
-                 {0xE8, KESTREL_ERR_FRAME_COLLISION}};
+TEST_F(UsbBlockFramingTest, ReaderStatusReachesTheCommandAsOverTheBlockFraming) {
+    const uint8_t statuses[] = {0xEA, 0xFF, 0xE8};
     uint8_t sequence = 0;
-    for (const auto& c : cases) {
-        bus->QueueAnswer(device, Frame(sequence++, c.status));
+    for (uint8_t status : statuses) {
+        bus->QueueAnswer(device, Frame(sequence++, status));
         EXPECT_EQ(Run(0x11, {0x26}), KESTREL_OK);
-        EXPECT_EQ(command.GetStatus(), c.mapped) << int{c.status};
+        EXPECT_EQ(command.StatusByte(), status) << int{status};
     }
 }
 
@@ -191,9 +185,9 @@ TEST(UsbBlockFramingReadTest, ReadFailuresAndShortFramesAre1005) {
         comm.bytes = answer;
         comm.count = c.count;
         comm.result = c.readResult;
-        reader::ReaderCommand command;
+        ReaderCommand command;
         command.SetCode(0x1D);
-        EXPECT_EQ(link.Exchange(command, 100, 100), c.expected) << c.name;
+        EXPECT_EQ(link.Exchange(command, 100), c.expected) << c.name;
         ASSERT_EQ(comm.capacities.size(), 1u) << "one Read per answer";
         EXPECT_EQ(comm.capacities[0], UsbBlockFramingProtocol::kResponseCapacity);
         if (c.expected == KESTREL_OK) {

@@ -286,13 +286,13 @@ TEST_F(ReaderConfigTest, GetReaderBaudRateReadsTheIndex) {
 
 // A command the caller filled travels as it is; only the exchange's own result comes back.
 TEST_F(ReaderConfigTest, RawExchange) {
-    reader::ReaderCommand command;
+    link::ReaderCommand command;
     command.SetCode(0x70);
     command.PutByte(0x01);
     command.PutWord(0x0302);
     Expect(0x70, {0x01, 0x02, 0x03}, kReaderNoCard, {0xAB});
     EXPECT_EQ(reader->RawExchange(command), KESTREL_OK);
-    EXPECT_EQ(command.GetStatus(), KESTREL_ERR_NO_CARD);
+    EXPECT_EQ(command.StatusByte(), 0xFF);
     ASSERT_EQ(command.ResponseSize(), 1u);
     EXPECT_EQ(command.ResponseData()[0], 0xAB);
     EXPECT_TRUE(comm.Done());

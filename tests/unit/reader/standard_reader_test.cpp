@@ -340,6 +340,35 @@ TEST_F(ReaderTest, SetTimeOutAppliesToTheNextExchange) {
     EXPECT_EQ(comm.readTimeOuts.back(), 650u);
 }
 
+// Every status byte the reader can send, and the result code it becomes.
+TEST(ReaderStatusTest, EveryByteHasItsResult) {
+    const std::vector<std::pair<uint8_t, Result>> known = {
+        {0x00, KESTREL_OK},
+        {0xFF, KESTREL_ERR_NO_CARD},
+        {0xFE, KESTREL_ERR_LINK_CRC},
+        {0xFD, KESTREL_ERR_LINK_PROTOCOL_OVERFLOW},
+        {0xFC, KESTREL_ERR_AUTH_NOT_ALLOWED},
+        {0xFB, KESTREL_ERR_RS232_PARITY},
+        {0xF8, KESTREL_ERR_WRONG_CARD},
+        {0xF6, KESTREL_ERR_AUTH_EXPECTED},
+        {0xF5, KESTREL_ERR_CARD_BIT},
+        {0xF4, KESTREL_ERR_CARD_BYTE},
+        {0xF3, KESTREL_ERR_IDLE_STATE_CARD},
+        {0xEC, KESTREL_ERR_AFTER_POLLING},
+        {0xEB, KESTREL_ERR_FRAME_BAD_FRAME},
+        {0xEA, KESTREL_ERR_FRAME_CARD_TIMEOUT},
+        {0xE8, KESTREL_ERR_FRAME_COLLISION},
+    };
+    for (int status = 0; status < 256; ++status) {
+        Result expected = KESTREL_ERR_WRITE_FAILED;
+        for (const auto& [byte, code] : known) {
+            if (byte == status) expected = code;
+        }
+        EXPECT_EQ(ReaderStatusResult(static_cast<uint8_t>(status)), expected)
+            << "status byte " << status;
+    }
+}
+
 TEST(DerivedReaderTest, RfScanCommands) {
     test::ScriptedComm comm;
     link::BlockFramingProtocol link(comm);

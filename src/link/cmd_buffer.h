@@ -6,7 +6,7 @@
 
 #include "common/result.h"
 
-namespace kestrel::reader {
+namespace kestrel::link {
 
 // Storage grows in steps of kStep bytes and is zero-filled when allocated. Appends are
 // little-endian. Reads never pass the last byte written: they report
@@ -48,4 +48,4 @@ class CmdBuffer {
     uint32_t writePos_ = 0;
 };
 
-}  // namespace kestrel::reader
+}  // namespace kestrel::link

@@ -1,10 +1,10 @@
-#include "reader/cmd_buffer.h"
+#include "link/cmd_buffer.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-namespace kestrel::reader {
+namespace kestrel::link {
 namespace {
 
 std::vector<uint8_t> Contents(const CmdBuffer& buffer) {
@@ -93,4 +93,4 @@ TEST(CmdBuffer, ClearEmptiesRewindsAndShrinks) {
 }
 
 }  // namespace
-}  // namespace kestrel::reader
+}  // namespace kestrel::link

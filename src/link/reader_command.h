@@ -1,19 +1,21 @@
-// The reusable record of one reader command: code, request, response and status.
+// The payload of one frame exchange: the command code and its request bytes going out, the
+// reader's status byte and its answer bytes coming back.
 #pragma once
 
 #include <cstdint>
 
-#include "reader/cmd_buffer.h"
+#include "link/cmd_buffer.h"
 
-namespace kestrel::reader {
+namespace kestrel::link {
 
 class ReaderCommand {
   public:
     void SetCode(uint8_t code) { code_ = code; }
     uint8_t GetCode() const { return code_; }
-    // The result code the link protocol derived from the reader's status byte.
-    void SetStatus(Result status) { status_ = status; }
-    Result GetStatus() const { return status_; }
+    // The status byte of the reader's answer frame, as it came; the reader layer gives it a
+    // meaning.
+    void SetStatusByte(uint8_t status) { status_ = status; }
+    uint8_t StatusByte() const { return status_; }
 
     // Empties the request and the response. A failed append since the last Clear is forgotten
     // too.
@@ -47,10 +49,10 @@ class ReaderCommand {
     }
 
     uint8_t code_ = 0;
-    Result status_ = KESTREL_OK;
+    uint8_t status_ = 0;
     Result requestError_ = KESTREL_OK;
     CmdBuffer response_;
     CmdBuffer request_;
 };
 
-}  // namespace kestrel::reader
+}  // namespace kestrel::link

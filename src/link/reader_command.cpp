@@ -1,6 +1,6 @@
-#include "reader/reader_command.h"
+#include "link/reader_command.h"
 
-namespace kestrel::reader {
+namespace kestrel::link {
 
 void ReaderCommand::Clear() {
     request_.Clear();
@@ -8,4 +8,4 @@ void ReaderCommand::Clear() {
     requestError_ = KESTREL_OK;
 }
 
-}  // namespace kestrel::reader
+}  // namespace kestrel::link

@@ -1,9 +1,9 @@
-#include "reader/cmd_buffer.h"
+#include "link/cmd_buffer.h"
 
 #include <cstring>
 #include <new>
 
-namespace kestrel::reader {
+namespace kestrel::link {
 
 CmdBuffer::CmdBuffer() {
     Allocate(kStep);
@@ -88,4 +88,4 @@ Result CmdBuffer::ReadBytes(uint8_t* out, uint32_t count) {
     return n == count ? KESTREL_OK : KESTREL_ERR_READING_TOO_MUCH;
 }
 
-}  // namespace kestrel::reader
+}  // namespace kestrel::link
