@@ -41,9 +41,6 @@ class InstantReader : public kestrel::comm::CommInterface {
         *read = n;
         return 0;
     }
-    Result SetBaudRate(uint32_t) override { return 0; }
-    Result SetPort(int16_t) override { return 0; }
-    int16_t GetPort() const override { return 0; }
 
   private:
     std::vector<uint8_t> answer_;

@@ -8,7 +8,9 @@
 namespace kestrel::comm {
 
 // Moves raw bytes with time-outs. It knows nothing about frames: the link protocol builds
-// and checks them. One session owns exactly one interface.
+// and checks them. One session owns exactly one interface. What only one kind of interface
+// has (a serial line's port and baud rate, a HID device's index) is set on that kind before
+// it is opened.
 class CommInterface {
   public:
     virtual ~CommInterface() = default;
@@ -29,9 +31,6 @@ class CommInterface {
     // Reads up to `length` bytes; *read receives how many arrived. Whether a short read is
     // a success depends on the interface (serial: yes, after the time-out; TCP: no).
     virtual Result Read(uint8_t* buffer, uint32_t length, uint32_t* read, uint32_t timeOutMs) = 0;
-    virtual Result SetBaudRate(uint32_t baudRate) = 0;
-    virtual Result SetPort(int16_t port) = 0;
-    virtual int16_t GetPort() const = 0;
 };
 
 }  // namespace kestrel::comm

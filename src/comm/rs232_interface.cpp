@@ -102,19 +102,10 @@ Result Rs232Interface::Read(uint8_t* buffer, uint32_t length, uint32_t* read, ui
     return ok ? 0 : KESTREL_ERR_RS232_READ;
 }
 
-Result Rs232Interface::SetBaudRate(uint32_t baudRate) {
-    baudRate_ = baudRate;
-    return 0;
-}
-
 Result Rs232Interface::SetPort(int16_t port) {
     if (port < 1) return KESTREL_ERR_RS232_INVALID_PORT;
     port_ = LowByteSigned(port);
     return 0;
-}
-
-int16_t Rs232Interface::GetPort() const {
-    return port_;
 }
 
 void Rs232Interface::SetDevicePath(std::string path) {

@@ -35,10 +35,10 @@ class Rs232Interface final : public CommInterface {
                  uint32_t timeOutMs) override;
     Result Read(uint8_t* buffer, uint32_t length, uint32_t* read, uint32_t timeOutMs) override;
     // Stored without a check; takes effect at the next Open. 0 selects 57600.
-    Result SetBaudRate(uint32_t baudRate) override;
+    void SetBaudRate(uint32_t baudRate) { baudRate_ = baudRate; }
     // KESTREL_ERR_RS232_INVALID_PORT below 1; otherwise the low 8 bits are stored.
-    Result SetPort(int16_t port) override;
-    int16_t GetPort() const override;
+    Result SetPort(int16_t port);
+    int16_t GetPort() const { return port_; }
 
     // Use this device path instead of the one the platform derives from the port number
     // (a reader name that starts with '/': a pseudo-terminal, /dev/serial/by-id/..., a device

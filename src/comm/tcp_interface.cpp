@@ -21,27 +21,6 @@ Result TcpInterface::SetAddress(const char* readerName) {
     return KESTREL_OK;
 }
 
-Result TcpInterface::SetBaudRate(uint32_t baudRate) {
-    switch (baudRate) {
-        case 9600:
-        case 14400:
-        case 19200:
-        case 28800:
-        case 38400:
-        case 57600:
-        case 115200:
-            baudRate_ = baudRate;
-            return KESTREL_OK;
-        default:
-            return KESTREL_ERR_RS232_INVALID_BAUD_RATE;
-    }
-}
-
-Result TcpInterface::SetPort(int16_t port) {
-    port_ = static_cast<uint16_t>(port);
-    return KESTREL_OK;
-}
-
 Result TcpInterface::Open() {
     if (!hasAddress_) return KESTREL_ERR_NO_READER_NAME;
     socket_->Close();

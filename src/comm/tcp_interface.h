@@ -36,11 +36,6 @@ class TcpInterface final : public CommInterface {
     // The peer closing the connection gives KESTREL_ERR_SOCKET, a wait that runs out the OS
     // "would block" error (EAGAIN).
     Result Read(uint8_t* buffer, uint32_t length, uint32_t* read, uint32_t timeOutMs) override;
-    // Accepts only 9600, 14400, 19200, 28800, 38400, 57600 and 115200; nothing reads it.
-    Result SetBaudRate(uint32_t baudRate) override;
-    Result SetPort(int16_t port) override;
-    int16_t GetPort() const override { return static_cast<int16_t>(port_); }
-
     // Takes host and port from a reader name "host:port": the text before the first colon
     // and the decimal number after it, cut to 16 bits. -1 for a null or empty name or one
     // without a colon; nothing is changed then.
@@ -53,7 +48,6 @@ class TcpInterface final : public CommInterface {
     std::string address_;
     bool hasAddress_ = false;
     uint16_t port_ = 0;
-    uint32_t baudRate_ = 0;
 };
 
 }  // namespace kestrel::comm

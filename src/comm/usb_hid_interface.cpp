@@ -159,14 +159,4 @@ Result UsbHidInterface::Read(uint8_t* buffer, uint32_t length, uint32_t* read, u
     return KESTREL_OK;
 }
 
-Result UsbHidInterface::SetBaudRate(uint32_t baudRate) {
-    baudRate_ = baudRate;
-    return KESTREL_OK;
-}
-
-Result UsbHidInterface::SetPort(int16_t port) {
-    deviceIndex_ = static_cast<uint8_t>(static_cast<uint16_t>(port) & 0xFF);
-    return KESTREL_OK;
-}
-
 }  // namespace kestrel::comm

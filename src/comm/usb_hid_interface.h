@@ -52,11 +52,9 @@ class UsbHidInterface : public CommInterface {
     // applies to each report. KESTREL_ERR_RS232_READ when a report fails or does not come,
     // KESTREL_ERR_FRAME_RESPONSE_TOO_LONG when the reports would not fit `length` bytes.
     Result Read(uint8_t* buffer, uint32_t length, uint32_t* read, uint32_t timeOutMs) override;
-    // Stored; nothing reads it. Always 0.
-    Result SetBaudRate(uint32_t baudRate) override;
-    // The low 8 bits become the device index. Always 0.
-    Result SetPort(int16_t port) override;
-    int16_t GetPort() const override { return deviceIndex_; }
+    // Which of the matching devices Open takes, in enumeration order.
+    void SetDeviceIndex(uint8_t index) { deviceIndex_ = index; }
+    uint8_t DeviceIndex() const { return deviceIndex_; }
 
     virtual uint32_t GetVendorId() const { return vendorId_; }
     virtual uint32_t GetProductId() const { return productId_; }
@@ -74,7 +72,6 @@ class UsbHidInterface : public CommInterface {
     Result CountDevices(uint32_t* count);
 
     bool IsOpen() const { return device_ != nullptr; }
-    uint32_t BaudRate() const { return baudRate_; }
 
   private:
     // Walks the matching devices in enumeration order; opens the one at the device index when
@@ -82,7 +79,6 @@ class UsbHidInterface : public CommInterface {
     Result Search(bool open, uint32_t* count);
 
     uint8_t deviceIndex_ = 0;
-    uint32_t baudRate_ = 0;
     uint32_t vendorId_ = kReaderVendorId;
     uint32_t productId_ = 0;
     std::shared_ptr<platform::HidBackend> backend_;

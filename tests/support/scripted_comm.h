@@ -75,9 +75,6 @@ class ScriptedComm : public comm::CommInterface {
         *read = n;
         return KESTREL_OK;
     }
-    Result SetBaudRate(uint32_t) override { return KESTREL_OK; }
-    Result SetPort(int16_t) override { return KESTREL_OK; }
-    int16_t GetPort() const override { return 0; }
 
     // True when every scripted step was used and nothing unexpected happened.
     bool Done() const { return steps_.empty() && surprises.empty(); }

@@ -69,26 +69,14 @@ class SimCommInterface : public comm::CommInterface {
         if (read) *read = static_cast<uint32_t>(got);
         return KESTREL_OK;
     }
-    Result SetBaudRate(uint32_t baudRate) override {
-        baudRate_ = baudRate;
-        return KESTREL_OK;
-    }
-    Result SetPort(int16_t port) override {
-        port_ = port;
-        return KESTREL_OK;
-    }
-    int16_t GetPort() const override { return port_; }
 
     bool IsOpen() const { return open_; }
     int Opens() const { return opens_; }
-    uint32_t BaudRate() const { return baudRate_; }
 
   private:
     sim::InProcessLink& link_;
     bool open_ = false;
     int opens_ = 0;
-    uint32_t baudRate_ = 0;
-    int16_t port_ = 0;
 };
 
 }  // namespace kestrel::testsupport

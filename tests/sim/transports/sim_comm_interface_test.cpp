@@ -138,12 +138,5 @@ TEST_F(SimCommInterfaceTest, PurgeDropsArrivedBytes) {
     EXPECT_TRUE(Receive(9, 10, &result).empty());
 }
 
-TEST_F(SimCommInterfaceTest, PortAndBaudRateAreKept) {
-    EXPECT_EQ(comm_.SetPort(7), KESTREL_OK);
-    EXPECT_EQ(comm_.GetPort(), 7);
-    EXPECT_EQ(comm_.SetBaudRate(115200), KESTREL_OK);
-    EXPECT_EQ(comm_.BaudRate(), 115200u);
-}
-
 }  // namespace
 }  // namespace kestrel::testsupport

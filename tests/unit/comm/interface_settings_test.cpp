@@ -88,31 +88,6 @@ TEST(Rs232InterfaceTest, ClosedInterfaceRefusesIo) {
     EXPECT_EQ(line.Close(), 0);
 }
 
-TEST(TcpInterfaceTest, SetBaudRateTakesOnlyTheListedRates) {
-    struct Case {
-        uint32_t rate;
-        Result result;
-    };
-    const Case cases[] = {
-        {9600, 0},
-        {14400, 0},
-        {19200, 0},
-        {28800, 0},
-        {38400, 0},
-        {57600, 0},
-        {115200, 0},
-        {0, KESTREL_ERR_RS232_INVALID_BAUD_RATE},
-        {4800, KESTREL_ERR_RS232_INVALID_BAUD_RATE},
-        {9601, KESTREL_ERR_RS232_INVALID_BAUD_RATE},
-        {230400, KESTREL_ERR_RS232_INVALID_BAUD_RATE},
-        {UINT32_MAX, KESTREL_ERR_RS232_INVALID_BAUD_RATE},
-    };
-    for (const Case& c : cases) {
-        TcpInterface tcp;
-        EXPECT_EQ(tcp.SetBaudRate(c.rate), c.result) << c.rate;
-    }
-}
-
 TEST(TcpInterfaceTest, SetAddressSplitsTheNameAtTheFirstColon) {
     struct Case {
         const char* name;

@@ -51,7 +51,7 @@ class UsbHidInterfaceTest : public ::testing::Test {
 
 TEST_F(UsbHidInterfaceTest, NewInterfaceLooksForTheBuildsVendorId) {
     EXPECT_EQ(usb.GetVendorId(), kVendor);
-    EXPECT_EQ(usb.GetPort(), 0);
+    EXPECT_EQ(usb.DeviceIndex(), 0);
     EXPECT_FALSE(usb.IsOpen());
 }
 
@@ -67,7 +67,7 @@ TEST_F(UsbHidInterfaceTest, OnlyDevicesWithBothIdsCountAndOpenInEnumerationOrder
     EXPECT_FALSE(usb.IsOpen()) << "counting opens nothing";
 
     const struct {
-        int16_t index;
+        uint8_t index;
         Result result;
         const std::string* device;
     } cases[] = {{0, KESTREL_OK, &first},
@@ -75,7 +75,7 @@ TEST_F(UsbHidInterfaceTest, OnlyDevicesWithBothIdsCountAndOpenInEnumerationOrder
                  {2, KESTREL_ERR_USB_DEVICE_NOT_FOUND, nullptr}};
     const uint8_t byte = 0x42;
     for (const auto& c : cases) {
-        ASSERT_EQ(usb.SetPort(c.index), KESTREL_OK);
+        usb.SetDeviceIndex(c.index);
         EXPECT_EQ(usb.Open(), c.result) << c.index;
         if (c.device == nullptr) {
             EXPECT_FALSE(usb.IsOpen());
@@ -116,19 +116,6 @@ TEST_F(UsbHidInterfaceTest, DeviceThatCannotBeOpenedGivesTheOsError) {
     EXPECT_FALSE(usb.IsOpen());
     bus->SetOpenError(device, 0);
     EXPECT_EQ(usb.Open(), KESTREL_OK);
-}
-
-TEST_F(UsbHidInterfaceTest, PortKeepsTheLowByteAsDeviceIndex) {
-    const struct {
-        int16_t port;
-        int16_t index;
-    } cases[] = {{0, 0}, {1, 1}, {255, 255}, {-1, 255}, {0x0105, 5}, {-128, 128}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(usb.SetPort(c.port), KESTREL_OK);
-        EXPECT_EQ(usb.GetPort(), c.index) << c.port;
-    }
-    EXPECT_EQ(usb.SetBaudRate(4800), KESTREL_OK);
-    EXPECT_EQ(usb.BaudRate(), 4800u);
 }
 
 TEST_F(UsbHidInterfaceTest, WriteCutsTheBytesInto32ByteReportsKeepingTheTail) {
@@ -300,7 +287,7 @@ TEST_F(UsbHidInterfaceTest, UnpluggedReaderFailsAndIsFoundAgainByReopen) {
     PlugScripted(kVendor, kProduct + 1);
     const std::string first = PlugScripted();
     const std::string second = PlugScripted();
-    ASSERT_EQ(usb.SetPort(1), KESTREL_OK);
+    usb.SetDeviceIndex(1);
     ASSERT_EQ(usb.Open(), KESTREL_OK);
 
     bus->Unplug(second);
