@@ -8,7 +8,6 @@
 #include <utility>
 
 #include "common/parse.h"
-#include "platform/serial_port.h"
 
 namespace kestrel::comm {
 
@@ -37,7 +36,8 @@ int8_t PortNumberFromName(const char* name) {
     return m == nullptr ? 0 : LowByteSigned(ParseDecimal(m + 1));
 }
 
-Rs232Interface::Rs232Interface() = default;
+Rs232Interface::Rs232Interface(std::unique_ptr<platform::SerialPort> line)
+    : line_(std::move(line)) {}
 
 // Closes the line without restoring its settings (SerialPort's destructor); only Close does.
 Rs232Interface::~Rs232Interface() = default;
@@ -48,8 +48,7 @@ Result Rs232Interface::Open() {
     const std::string path = devicePath_.empty() ? platform::SerialDevicePath(port_) : devicePath_;
     if (path.empty()) return KESTREL_ERR_RS232_OPEN;
 
-    auto line = std::make_unique<platform::SerialPort>();
-    switch (line->Open(path, baudRate_)) {
+    switch (line_->Open(path, baudRate_)) {
         case platform::SerialPort::OpenStatus::kOk:
             break;
         case platform::SerialPort::OpenStatus::kCannotOpen:
@@ -57,32 +56,28 @@ Result Rs232Interface::Open() {
         case platform::SerialPort::OpenStatus::kCannotConfigure:
             return KESTREL_ERR_RS232_CONFIGURE;
     }
-    if (!line->Purge()) {
-        line->Close();
+    if (!line_->Purge()) {
+        line_->Close();
         return KESTREL_ERR_RS232_FLUSH;
     }
-    line_ = std::move(line);
     lineBaudRate_ = baudRate_;
     return 0;
 }
 
 Result Rs232Interface::Close() {
-    if (line_) {
-        line_->Close();
-        line_.reset();
-    }
+    line_->Close();
     return 0;
 }
 
 Result Rs232Interface::Purge() {
-    return line_ && line_->Purge() ? 0 : KESTREL_ERR_RS232_FLUSH;
+    return line_->Purge() ? 0 : KESTREL_ERR_RS232_FLUSH;
 }
 
 Result Rs232Interface::Write(const uint8_t* buffer, uint32_t length, uint32_t* written,
                              uint32_t timeOutMs) {
     uint32_t count = 0;
     bool ok =
-        line_ && (length == 0 || buffer != nullptr) &&
+        (length == 0 || buffer != nullptr) &&
         line_->Write(buffer, length, &count, WriteTimeOutMs(length, lineBaudRate_, timeOutMs));
     // A reader that stopped taking bytes: the rest of the frame is dropped rather than sent
     // whenever the reader comes back.
@@ -96,8 +91,8 @@ Result Rs232Interface::Write(const uint8_t* buffer, uint32_t length, uint32_t* w
 
 Result Rs232Interface::Read(uint8_t* buffer, uint32_t length, uint32_t* read, uint32_t timeOutMs) {
     uint32_t count = 0;
-    const bool ok = line_ && (length == 0 || buffer != nullptr) &&
-                    line_->Read(buffer, length, &count, timeOutMs);
+    const bool ok =
+        (length == 0 || buffer != nullptr) && line_->Read(buffer, length, &count, timeOutMs);
     if (read != nullptr) *read = count;
     return ok ? 0 : KESTREL_ERR_RS232_READ;
 }

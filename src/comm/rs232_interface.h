@@ -6,10 +6,7 @@
 #include <string>
 
 #include "comm/comm_interface.h"
-
-namespace kestrel::platform {
-class SerialPort;
-}
+#include "platform/serial_port.h"
 
 namespace kestrel::comm {
 
@@ -22,7 +19,9 @@ class Rs232Interface final : public CommInterface {
   public:
     static constexpr uint32_t kDefaultBaudRate = 57600;
 
-    Rs232Interface();
+    // `line` is the serial line the interface opens: the system's unless a test stands in.
+    explicit Rs232Interface(std::unique_ptr<platform::SerialPort> line =
+                                std::make_unique<platform::SystemSerialPort>());
     ~Rs232Interface() override;
 
     Result Open() override;

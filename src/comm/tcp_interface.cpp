@@ -3,11 +3,11 @@
 #include <cstring>
 
 #include "common/parse.h"
-#include "platform/tcp_socket.h"
 
 namespace kestrel::comm {
 
-TcpInterface::TcpInterface() : socket_(std::make_unique<platform::TcpSocket>()) {}
+TcpInterface::TcpInterface(std::unique_ptr<platform::TcpSocket> socket)
+    : socket_(std::move(socket)) {}
 
 TcpInterface::~TcpInterface() = default;
 

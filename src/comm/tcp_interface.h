@@ -6,10 +6,7 @@
 #include <string>
 
 #include "comm/comm_interface.h"
-
-namespace kestrel::platform {
-class TcpSocket;
-}
+#include "platform/tcp_socket.h"
 
 namespace kestrel::comm {
 
@@ -18,7 +15,9 @@ class TcpInterface final : public CommInterface {
     // How long Open waits for the connection to be made, whatever the link time-outs are.
     static constexpr uint32_t kConnectTimeOutMs = 2000;
 
-    TcpInterface();
+    // `socket` is what the interface connects: the system's socket unless a test stands in.
+    explicit TcpInterface(std::unique_ptr<platform::TcpSocket> socket =
+                              std::make_unique<platform::SystemTcpSocket>());
     ~TcpInterface() override;
 
     // Connects to the address and port set by SetAddress. KESTREL_ERR_NO_READER_NAME without

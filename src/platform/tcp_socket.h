@@ -1,4 +1,6 @@
-// Narrow OS backend for the TCP transport: one non-blocking IPv4 stream socket.
+// Narrow backend for the TCP transport: one non-blocking IPv4 stream socket, the operating
+// system's (SystemTcpSocket, implemented by every platform in its own folder) or a stand-in a
+// test gives the TCP interface.
 #pragma once
 
 #include <cstddef>
@@ -21,32 +23,47 @@ int InvalidAddressError();
 
 class TcpSocket {
   public:
-    TcpSocket() = default;
-    ~TcpSocket();
-    TcpSocket(const TcpSocket&) = delete;
-    TcpSocket& operator=(const TcpSocket&) = delete;
+    // Closes the socket if it is open.
+    virtual ~TcpSocket() = default;
 
-    bool IsOpen() const;
-
+    virtual bool IsOpen() const = 0;
     // Creates a non-blocking socket with Nagle's algorithm off. 0 or the OS error.
-    int Create();
+    virtual int Create() = 0;
     // Starts connecting. 0 when connected at once, *inProgress set when under way, else the
     // OS error.
-    int StartConnect(uint32_t addressHostOrder, uint16_t port, bool* inProgress);
+    virtual int StartConnect(uint32_t addressHostOrder, uint16_t port, bool* inProgress) = 0;
     // Waits up to `timeOutMs` for a connect under way. 0 when connected, -1 when the time ran
     // out, else the OS error that ended the attempt (a refused connection, for example).
-    int FinishConnect(uint32_t timeOutMs);
-
-    SocketIo Send(const uint8_t* data, size_t length);
-    SocketIo Receive(uint8_t* data, size_t length);
+    virtual int FinishConnect(uint32_t timeOutMs) = 0;
+    virtual SocketIo Send(const uint8_t* data, size_t length) = 0;
+    virtual SocketIo Receive(uint8_t* data, size_t length) = 0;
     // True when the socket became writable (readable) within the time-out.
-    bool WaitWritable(uint32_t timeOutMs);
-    bool WaitReadable(uint32_t timeOutMs);
+    virtual bool WaitWritable(uint32_t timeOutMs) = 0;
+    virtual bool WaitReadable(uint32_t timeOutMs) = 0;
+    // Shuts down the sending side and closes the socket.
+    virtual void Close() = 0;
+
     // The error number a wait that timed out stands for ("would block").
     static int WouldBlockError();
+};
 
-    // Shuts down the sending side and closes the socket.
-    void Close();
+// The operating system's socket.
+class SystemTcpSocket final : public TcpSocket {
+  public:
+    SystemTcpSocket() = default;
+    ~SystemTcpSocket() override;
+    SystemTcpSocket(const SystemTcpSocket&) = delete;
+    SystemTcpSocket& operator=(const SystemTcpSocket&) = delete;
+
+    bool IsOpen() const override;
+    int Create() override;
+    int StartConnect(uint32_t addressHostOrder, uint16_t port, bool* inProgress) override;
+    int FinishConnect(uint32_t timeOutMs) override;
+    SocketIo Send(const uint8_t* data, size_t length) override;
+    SocketIo Receive(uint8_t* data, size_t length) override;
+    bool WaitWritable(uint32_t timeOutMs) override;
+    bool WaitReadable(uint32_t timeOutMs) override;
+    void Close() override;
 
   private:
     bool Wait(bool forWriting, uint32_t timeOutMs);

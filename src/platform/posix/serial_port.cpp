@@ -167,7 +167,7 @@ std::string SerialDevicePath(int port) {
     return std::string();
 }
 
-struct SerialPort::Impl {
+struct SystemSerialPort::Impl {
     int fd = -1;
     bool exclusive = false;  // this descriptor holds the exclusive claim
     bool saved = false;
@@ -184,13 +184,13 @@ struct SerialPort::Impl {
     }
 };
 
-SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {}
+SystemSerialPort::SystemSerialPort() : impl_(std::make_unique<Impl>()) {}
 
-SerialPort::~SerialPort() {
+SystemSerialPort::~SystemSerialPort() {
     if (impl_->fd >= 0) impl_->Release();
 }
 
-SerialPort::OpenStatus SerialPort::Open(const std::string& path, uint32_t baudRate) {
+SerialPort::OpenStatus SystemSerialPort::Open(const std::string& path, uint32_t baudRate) {
     Close();
     int fd;
     do {
@@ -219,22 +219,22 @@ SerialPort::OpenStatus SerialPort::Open(const std::string& path, uint32_t baudRa
     return OpenStatus::kOk;
 }
 
-bool SerialPort::IsOpen() const {
+bool SystemSerialPort::IsOpen() const {
     return impl_->fd >= 0;
 }
 
-void SerialPort::Close() {
+void SystemSerialPort::Close() {
     if (impl_->fd < 0) return;
     if (impl_->saved) tcsetattr(impl_->fd, TCSANOW, &impl_->savedSettings);
     impl_->Release();
 }
 
-bool SerialPort::Purge() {
+bool SystemSerialPort::Purge() {
     return impl_->fd >= 0 && tcflush(impl_->fd, TCIOFLUSH) == 0;
 }
 
-bool SerialPort::Write(const uint8_t* data, uint32_t length, uint32_t* written,
-                       uint32_t timeOutMs) {
+bool SystemSerialPort::Write(const uint8_t* data, uint32_t length, uint32_t* written,
+                             uint32_t timeOutMs) {
     *written = 0;
     if (impl_->fd < 0) return false;
     const Deadline total(timeOutMs);
@@ -263,7 +263,7 @@ bool SerialPort::Write(const uint8_t* data, uint32_t length, uint32_t* written,
     return true;
 }
 
-bool SerialPort::Read(uint8_t* buffer, uint32_t length, uint32_t* count, uint32_t timeOutMs) {
+bool SystemSerialPort::Read(uint8_t* buffer, uint32_t length, uint32_t* count, uint32_t timeOutMs) {
     *count = 0;
     if (impl_->fd < 0) return false;
     const Deadline total(TotalMs(length, timeOutMs));

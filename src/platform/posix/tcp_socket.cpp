@@ -49,15 +49,15 @@ int TcpSocket::WouldBlockError() {
     return EAGAIN;
 }
 
-TcpSocket::~TcpSocket() {
+SystemTcpSocket::~SystemTcpSocket() {
     Close();
 }
 
-bool TcpSocket::IsOpen() const {
+bool SystemTcpSocket::IsOpen() const {
     return handle_ >= 0;
 }
 
-int TcpSocket::Create() {
+int SystemTcpSocket::Create() {
     Close();
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return errno;
@@ -76,7 +76,7 @@ int TcpSocket::Create() {
     return 0;
 }
 
-int TcpSocket::StartConnect(uint32_t addressHostOrder, uint16_t port, bool* inProgress) {
+int SystemTcpSocket::StartConnect(uint32_t addressHostOrder, uint16_t port, bool* inProgress) {
     *inProgress = false;
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
@@ -94,7 +94,7 @@ int TcpSocket::StartConnect(uint32_t addressHostOrder, uint16_t port, bool* inPr
     return error;
 }
 
-int TcpSocket::FinishConnect(uint32_t timeOutMs) {
+int SystemTcpSocket::FinishConnect(uint32_t timeOutMs) {
     if (!Wait(true, timeOutMs)) return -1;
     // A refused or failed connection also makes the socket writable: the outcome is in
     // SO_ERROR.
@@ -106,7 +106,7 @@ int TcpSocket::FinishConnect(uint32_t timeOutMs) {
     return error;
 }
 
-SocketIo TcpSocket::Send(const uint8_t* data, size_t length) {
+SocketIo SystemTcpSocket::Send(const uint8_t* data, size_t length) {
     ssize_t n;
     do {
         n = send(static_cast<int>(handle_), data, length, kSendFlags);
@@ -114,7 +114,7 @@ SocketIo TcpSocket::Send(const uint8_t* data, size_t length) {
     return FromCall(n);
 }
 
-SocketIo TcpSocket::Receive(uint8_t* data, size_t length) {
+SocketIo SystemTcpSocket::Receive(uint8_t* data, size_t length) {
     ssize_t n;
     do {
         n = recv(static_cast<int>(handle_), data, length, 0);
@@ -122,15 +122,15 @@ SocketIo TcpSocket::Receive(uint8_t* data, size_t length) {
     return FromCall(n);
 }
 
-bool TcpSocket::WaitWritable(uint32_t timeOutMs) {
+bool SystemTcpSocket::WaitWritable(uint32_t timeOutMs) {
     return Wait(true, timeOutMs);
 }
 
-bool TcpSocket::WaitReadable(uint32_t timeOutMs) {
+bool SystemTcpSocket::WaitReadable(uint32_t timeOutMs) {
     return Wait(false, timeOutMs);
 }
 
-bool TcpSocket::Wait(bool forWriting, uint32_t timeOutMs) {
+bool SystemTcpSocket::Wait(bool forWriting, uint32_t timeOutMs) {
     pollfd entry{};
     entry.fd = static_cast<int>(handle_);
     entry.events = forWriting ? POLLOUT : POLLIN;
@@ -143,7 +143,7 @@ bool TcpSocket::Wait(bool forWriting, uint32_t timeOutMs) {
     return n > 0;
 }
 
-void TcpSocket::Close() {
+void SystemTcpSocket::Close() {
     if (handle_ < 0) return;
     shutdown(static_cast<int>(handle_), SHUT_WR);
     close(static_cast<int>(handle_));

@@ -29,19 +29,19 @@ std::string SerialDevicePath(int port) {
     return port >= 1 ? "\\\\.\\COM" + std::to_string(port) : std::string();
 }
 
-struct SerialPort::Impl {
+struct SystemSerialPort::Impl {
     win32::UniqueHandle handle;
     DCB savedState{};
     bool timeOutsSaved = false;
     COMMTIMEOUTS savedTimeOuts{};
 };
 
-SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {}
+SystemSerialPort::SystemSerialPort() : impl_(std::make_unique<Impl>()) {}
 
 // The handle closes without the saved settings being put back; only Close does that.
-SerialPort::~SerialPort() = default;
+SystemSerialPort::~SystemSerialPort() = default;
 
-SerialPort::OpenStatus SerialPort::Open(const std::string& path, uint32_t baudRate) {
+SerialPort::OpenStatus SystemSerialPort::Open(const std::string& path, uint32_t baudRate) {
     Close();
     win32::UniqueHandle handle = win32::AdoptFileHandle(CreateFileA(
         path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -79,24 +79,24 @@ SerialPort::OpenStatus SerialPort::Open(const std::string& path, uint32_t baudRa
     return OpenStatus::kOk;
 }
 
-bool SerialPort::IsOpen() const {
+bool SystemSerialPort::IsOpen() const {
     return impl_->handle != nullptr;
 }
 
-void SerialPort::Close() {
+void SystemSerialPort::Close() {
     if (!impl_->handle) return;
     SetCommState(impl_->handle.get(), &impl_->savedState);
     if (impl_->timeOutsSaved) SetCommTimeouts(impl_->handle.get(), &impl_->savedTimeOuts);
     impl_->handle.reset();
 }
 
-bool SerialPort::Purge() {
+bool SystemSerialPort::Purge() {
     return impl_->handle && PurgeComm(impl_->handle.get(), PURGE_TXABORT | PURGE_RXABORT |
                                                                PURGE_TXCLEAR | PURGE_RXCLEAR) != 0;
 }
 
-bool SerialPort::Write(const uint8_t* data, uint32_t length, uint32_t* written,
-                       uint32_t timeOutMs) {
+bool SystemSerialPort::Write(const uint8_t* data, uint32_t length, uint32_t* written,
+                             uint32_t timeOutMs) {
     *written = 0;
     if (!impl_->handle) return false;
     HANDLE handle = impl_->handle.get();
@@ -114,7 +114,7 @@ bool SerialPort::Write(const uint8_t* data, uint32_t length, uint32_t* written,
     return ok || IsTimeOut(GetLastError());
 }
 
-bool SerialPort::Read(uint8_t* buffer, uint32_t length, uint32_t* count, uint32_t timeOutMs) {
+bool SystemSerialPort::Read(uint8_t* buffer, uint32_t length, uint32_t* count, uint32_t timeOutMs) {
     *count = 0;
     if (!impl_->handle) return false;
     HANDLE handle = impl_->handle.get();

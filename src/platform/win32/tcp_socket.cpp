@@ -77,15 +77,15 @@ int TcpSocket::WouldBlockError() {
     return WSAEWOULDBLOCK;
 }
 
-TcpSocket::~TcpSocket() {
+SystemTcpSocket::~SystemTcpSocket() {
     Close();
 }
 
-bool TcpSocket::IsOpen() const {
+bool SystemTcpSocket::IsOpen() const {
     return handle_ != -1;
 }
 
-int TcpSocket::Create() {
+int SystemTcpSocket::Create() {
     Close();
     WSADATA data;
     if (const int error = WSAStartup(MAKEWORD(1, 1), &data); error != 0) return error;
@@ -109,7 +109,7 @@ int TcpSocket::Create() {
     return 0;
 }
 
-int TcpSocket::StartConnect(uint32_t addressHostOrder, uint16_t port, bool* inProgress) {
+int SystemTcpSocket::StartConnect(uint32_t addressHostOrder, uint16_t port, bool* inProgress) {
     *inProgress = false;
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
@@ -126,7 +126,7 @@ int TcpSocket::StartConnect(uint32_t addressHostOrder, uint16_t port, bool* inPr
     return error;
 }
 
-int TcpSocket::FinishConnect(uint32_t timeOutMs) {
+int SystemTcpSocket::FinishConnect(uint32_t timeOutMs) {
     const Readiness ready = Select(AsSocket(handle_), true, timeOutMs);
     if (ready.count == 0) return -1;
     if (ready.count == SOCKET_ERROR) return WSAGetLastError();
@@ -142,29 +142,29 @@ int TcpSocket::FinishConnect(uint32_t timeOutMs) {
     return error != 0 ? error : WSAECONNREFUSED;
 }
 
-SocketIo TcpSocket::Send(const uint8_t* data, size_t length) {
+SocketIo SystemTcpSocket::Send(const uint8_t* data, size_t length) {
     return FromCall(
         send(AsSocket(handle_), reinterpret_cast<const char*>(data), ChunkLength(length), 0));
 }
 
-SocketIo TcpSocket::Receive(uint8_t* data, size_t length) {
+SocketIo SystemTcpSocket::Receive(uint8_t* data, size_t length) {
     return FromCall(recv(AsSocket(handle_), reinterpret_cast<char*>(data), ChunkLength(length), 0));
 }
 
-bool TcpSocket::WaitWritable(uint32_t timeOutMs) {
+bool SystemTcpSocket::WaitWritable(uint32_t timeOutMs) {
     return Wait(true, timeOutMs);
 }
 
-bool TcpSocket::WaitReadable(uint32_t timeOutMs) {
+bool SystemTcpSocket::WaitReadable(uint32_t timeOutMs) {
     return Wait(false, timeOutMs);
 }
 
 // An exception condition also ends the wait: the next call reports what happened.
-bool TcpSocket::Wait(bool forWriting, uint32_t timeOutMs) {
+bool SystemTcpSocket::Wait(bool forWriting, uint32_t timeOutMs) {
     return Select(AsSocket(handle_), forWriting, timeOutMs).count > 0;
 }
 
-void TcpSocket::Close() {
+void SystemTcpSocket::Close() {
     if (handle_ == -1) return;
     shutdown(AsSocket(handle_), SD_SEND);
     closesocket(AsSocket(handle_));

@@ -42,7 +42,7 @@ TEST(Win32SerialTest, DevicePathUsesTheDeviceNamespaceForEveryPort) {
 }
 
 TEST(Win32SerialTest, MissingPortCannotBeOpenedAndStaysClosed) {
-    SerialPort line;
+    SystemSerialPort line;
     EXPECT_EQ(line.Open("\\\\.\\COM99", 57600), SerialPort::OpenStatus::kCannotOpen);
     EXPECT_FALSE(line.IsOpen());
     EXPECT_FALSE(line.Purge());
@@ -203,7 +203,7 @@ TEST(Win32TcpAddressTest, OnlyFourDecimalOctetsAreAnAddress) {
 
 TEST_F(Win32TcpTest, ClosedPortRefusesTheConnection) {
     StopListening();
-    TcpSocket client;
+    SystemTcpSocket client;
     ASSERT_EQ(client.Create(), 0);
     EXPECT_TRUE(client.IsOpen());
     bool inProgress = false;
@@ -217,7 +217,7 @@ TEST_F(Win32TcpTest, ClosedPortRefusesTheConnection) {
 }
 
 TEST_F(Win32TcpTest, BytesTravelBothWaysAndAClosedPeerEndsReceiving) {
-    TcpSocket client;
+    SystemTcpSocket client;
     ASSERT_NO_FATAL_FAILURE(Connect(&client));
 
     const uint8_t request[] = {0x02, 0x10, 0x00, 0xFF};
@@ -254,12 +254,12 @@ TEST_F(Win32TcpTest, BytesTravelBothWaysAndAClosedPeerEndsReceiving) {
 // and destroying leave the test's own start in place.
 TEST_F(Win32TcpTest, SocketsReleaseOnlyTheirOwnWinsockStart) {
     {
-        TcpSocket a;
+        SystemTcpSocket a;
         ASSERT_EQ(a.Create(), 0);
         ASSERT_EQ(a.Create(), 0);  // closes the first socket
         a.Close();
         a.Close();
-        TcpSocket b;
+        SystemTcpSocket b;
         ASSERT_EQ(b.Create(), 0);
     }
     const SOCKET still = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
