@@ -11,9 +11,9 @@ namespace kestrel::api {
 
 template <typename Body>
 int32_t WithDesfire(KestrelSession* session, Body&& body) noexcept {
-    return WithReader(session, [&](reader::Reader& r) -> int32_t {
+    return WithCardChannel(session, [&](iso14443_4::CardChannel& channel) -> int32_t {
         if (!session->desfireContext) return KESTREL_ERR_DF_NO_DESFIRE_SESSION;
-        return body(desfire::DesfireCard{r, *session->desfireContext});
+        return body(desfire::DesfireCard{channel, *session->desfireContext});
     });
 }
 

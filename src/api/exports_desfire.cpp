@@ -73,9 +73,9 @@ KESTREL_EXPORT int32_t KESTREL_CALL DF_GetFrameSize(KestrelSession* session, uin
 }
 
 KESTREL_EXPORT int32_t KESTREL_CALL DF_Connect(KestrelSession* session) {
-    return WithReader(session, [&](Reader& r) {
+    return kestrel::api::WithCardChannel(session, [&](kestrel::iso14443_4::CardChannel& channel) {
         session->desfireContext = std::make_unique<DesfireContext>();
-        return kestrel::desfire::Connect(DesfireCard{r, *session->desfireContext});
+        return kestrel::desfire::Connect(DesfireCard{channel, *session->desfireContext});
     });
 }
 

@@ -24,6 +24,12 @@ int32_t WithReader(KestrelSession* session, Body&& body) noexcept {
     return Guarded(CheckReader(session), [&] { return body(*session->reader); });
 }
 
+// For exports that talk to an ISO/IEC 14443-4 card.
+template <typename Body>
+int32_t WithCardChannel(KestrelSession* session, Body&& body) noexcept {
+    return Guarded(CheckReader(session), [&] { return body(*session->cardChannel); });
+}
+
 // For exports that need a session but no reader.
 template <typename Body>
 int32_t WithSession(KestrelSession* session, Body&& body) noexcept {

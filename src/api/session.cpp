@@ -23,6 +23,7 @@ Result Attach(KestrelSession& session, std::unique_ptr<comm::CommInterface> comm
     } else {
         session.reader = std::make_unique<reader::StandardReader>(*session.linkProtocol);
     }
+    session.cardChannel = std::make_unique<iso14443_4::ReaderChannel>(*session.reader);
     // Nothing is sent to the reader here: the first frame on the wire is the application's
     // first command. A failed open keeps the objects, so later calls fail in the interface.
     return session.commInterface->Open();
@@ -31,6 +32,7 @@ Result Attach(KestrelSession& session, std::unique_ptr<comm::CommInterface> comm
 }  // namespace
 
 void Teardown(KestrelSession& session) {
+    session.cardChannel.reset();
     session.reader.reset();
     session.commInterface.reset();
     session.linkProtocol.reset();

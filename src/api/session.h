@@ -8,6 +8,7 @@
 #include "comm/comm_interface.h"
 #include "common/result.h"
 #include "desfire/context.h"
+#include "iso14443_4/card_channel.h"
 #include "link/link_protocol.h"
 #include "reader/reader.h"
 
@@ -20,10 +21,12 @@ struct KestrelSession {
     uint32_t magic = kMagic;
     uint32_t flags = 0;
     uintptr_t userData = 0;
-    // Owned connection objects; all three present while connected, all null otherwise.
+    // Owned connection objects; all four present while connected, all null otherwise.
     std::unique_ptr<kestrel::link::LinkProtocol> linkProtocol;
     std::unique_ptr<kestrel::comm::CommInterface> commInterface;
     std::unique_ptr<kestrel::reader::Reader> reader;
+    // The ISO/IEC 14443-4 card through the reader: what the APDU and DESFire exports use.
+    std::unique_ptr<kestrel::iso14443_4::CardChannel> cardChannel;
     // The DESFire state, made by DF_InitData or DF_Connect and freed by DF_FreeData. It has a
     // field of its own (userData stays the application's) and survives reconnects; a context
     // the application forgot goes with the session at ReleaseSession.
@@ -40,8 +43,8 @@ namespace kestrel::api {
 // Reader type that selects the reader class with the RF-scan commands.
 constexpr int32_t kRfScanReaderType = READER_TYPE_RFSCAN;
 
-// Destroys the reader, the interface (which closes its device) and the link protocol, in
-// this order, and leaves the session disconnected.
+// Destroys the card channel, the reader, the interface (which closes its device) and the link
+// protocol, in this order, and leaves the session disconnected.
 void Teardown(KestrelSession& session);
 
 // The whole connect sequence: teardown, build the interface for `interfaceType` from

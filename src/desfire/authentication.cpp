@@ -43,7 +43,7 @@ Result AuthKey(const DesfireCard& card, uint8_t keyNumber, const uint8_t* key,
     uint8_t challenge[1 + kRandomLength];
     uint16_t challengeLength = sizeof challenge;
     if (Result r = SendNativeCommand(card, start, sizeof start, challenge, &challengeLength,
-                                     card.context.timeOut);
+                                     kCardTimeOutMs);
         r != KESTREL_OK) {
         return r;
     }

@@ -5,8 +5,6 @@
 
 namespace kestrel::desfire {
 
-// Exchange time-out of every DESFire command, in milliseconds.
-constexpr uint32_t kDefaultTimeOutMs = 1000;
 // The card frame size that a DESFire connection uses, whatever the card announces.
 constexpr uint16_t kConnectFrameSize = 16;
 
@@ -20,7 +18,6 @@ struct DesfireContext {
     uint8_t blockNumber = 0;
     // The card's largest frame, by which the block protocol cuts commands into I-blocks.
     uint16_t frameSize = 0;
-    uint32_t timeOut = kDefaultTimeOutMs;
 };
 
 }  // namespace kestrel::desfire

@@ -154,7 +154,7 @@ Result WriteChunked(const DesfireCard& card, uint8_t command, uint8_t fileNo, in
         uint8_t response[8];
         uint16_t responseLength = sizeof response;
         if (Result r = SendNativeCommand(card, frame, static_cast<uint16_t>(frameLength), response,
-                                         &responseLength, card.context.timeOut);
+                                         &responseLength, kCardTimeOutMs);
             r != KESTREL_OK) {
             return r;
         }

@@ -2,14 +2,8 @@
 
 #include <cstring>
 
-#include "reader/iso14443_4.h"
-
 namespace kestrel::desfire {
 namespace {
-
-// Presence check with a CID byte of 0, as every DESFire exchange.
-constexpr uint8_t kCid = 0;
-constexpr uint8_t kCidFlag = 1;
 
 // The largest count of data bytes a 16-bit data length can report.
 constexpr uint32_t kMaxDataLength = 0xFFFF;
@@ -26,7 +20,7 @@ Result RunExchange(const DesfireCard& card, const uint8_t* command, uint16_t len
     for (;;) {
         uint16_t responseLength = kResponseCapacity;
         if (Result r = SendNativeCommand(card, request, requestLength, response, &responseLength,
-                                         card.context.timeOut);
+                                         kCardTimeOutMs);
             r != KESTREL_OK) {
             return r;
         }
@@ -51,8 +45,7 @@ Result Connect(const DesfireCard& card) {
     // The answer to select is not looked at: DESFire cards take the fixed frame size.
     uint8_t ats[100];
     uint16_t atsLength = sizeof ats;
-    if (Result r =
-            reader::RequestAts(card.reader, reader::AtsActivation::kIdle, 0, ats, &atsLength);
+    if (Result r = card.channel.Activate(iso14443_4::AtsActivation::kIdle, 0, ats, &atsLength);
         r != KESTREL_OK) {
         return r;
     }
@@ -62,8 +55,8 @@ Result Connect(const DesfireCard& card) {
 
 Result SendNativeCommand(const DesfireCard& card, const uint8_t* command, uint16_t length,
                          uint8_t* response, uint16_t* responseLength, uint32_t timeOutMs) {
-    return reader::SendRawApdu(card.reader, &card.context.blockNumber, card.context.frameSize,
-                               command, length, response, responseLength, timeOutMs);
+    return card.channel.Exchange(&card.context.blockNumber, card.context.frameSize, command, length,
+                                 response, responseLength, timeOutMs);
 }
 
 Result SendNativeCommandEx(const DesfireCard& card, const uint8_t* command, uint16_t length,
@@ -91,8 +84,7 @@ Result DfExchangeAlloc(const DesfireCard& card, const uint8_t* command, uint16_t
 }
 
 Result Ping(const DesfireCard& card) {
-    return card.reader.TclPing(card.context.frameSize, kCid, kCidFlag, &card.context.blockNumber,
-                               card.context.timeOut);
+    return card.channel.Ping(&card.context.blockNumber, card.context.frameSize, kCardTimeOutMs);
 }
 
 }  // namespace kestrel::desfire

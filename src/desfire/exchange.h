@@ -8,9 +8,13 @@
 
 #include "common/result.h"
 #include "desfire/context.h"
-#include "reader/reader.h"
+#include "iso14443_4/card_channel.h"
 
 namespace kestrel::desfire {
+
+// How long the reader waits for the card's answer to a DESFire command, in milliseconds
+// (DF_SendNativeCMD takes the caller's instead).
+constexpr uint32_t kCardTimeOutMs = 1000;
 
 // Room for one card response: the status byte and up to 299 data bytes. A longer response
 // fails in the block protocol (KESTREL_ERR_READING_TOO_MUCH).
@@ -30,9 +34,9 @@ constexpr Result CardStatusResult(uint8_t status) {
     return KESTREL_ERR_DF_CARD_STATUS_BASE + status;
 }
 
-// The reader and the DESFire state of one session: what every native command needs.
+// The card and the DESFire state of one session: what every native command needs.
 struct DesfireCard {
-    reader::Reader& reader;
+    iso14443_4::CardChannel& channel;
     DesfireContext& context;
 };
 
@@ -47,7 +51,7 @@ Result Connect(const DesfireCard& card);
 Result SendNativeCommand(const DesfireCard& card, const uint8_t* command, uint16_t length,
                          uint8_t* response, uint16_t* responseLength, uint32_t timeOutMs);
 
-// The full exchange with the context's time-out: continuation frames (status 0xAF) are
+// The full exchange with the card time-out kCardTimeOutMs: continuation frames (status 0xAF) are
 // fetched with the one-byte command 0xAF until the card answers 0x00. Each frame's data is
 // copied whole behind the previous frames' data when it fits the capacity (*dataLength on
 // entry; 0 when `data` or `dataLength` is null); a frame that does not fit is not copied but
@@ -64,7 +68,8 @@ Result SendNativeCommandEx(const DesfireCard& card, const uint8_t* command, uint
 Result DfExchangeAlloc(const DesfireCard& card, const uint8_t* command, uint16_t length,
                        std::vector<uint8_t>& data);
 
-// ISO/IEC 14443-4 presence check with the context's block number, frame size and time-out.
+// ISO/IEC 14443-4 presence check with the context's block number, the frame size as the
+// answer's capacity, and the card time-out kCardTimeOutMs.
 Result Ping(const DesfireCard& card);
 
 }  // namespace kestrel::desfire

@@ -34,9 +34,9 @@ link::ReaderCommand& Reader::Begin(uint8_t code) {
     return *command_;
 }
 
-Result Reader::Exchange() {
+Result Reader::Exchange(int32_t timeOutMs) {
     if (Result r = command_->RequestError(); r != KESTREL_OK) return r;
-    return link_.Exchange(*command_, static_cast<uint32_t>(exchangeTimeOut_));
+    return link_.Exchange(*command_, static_cast<uint32_t>(timeOutMs));
 }
 
 Result Reader::Finish() {

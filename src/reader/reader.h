@@ -61,10 +61,6 @@ constexpr uint32_t kMifareSerialLength = 4;
 // Ultralight page write: one page of four bytes.
 constexpr uint32_t kPageSize = 4;
 
-// ISO/IEC 14443-4 S-block kinds for SendSBlock.
-constexpr uint8_t kSBlockDeselect = 0x00;
-constexpr uint8_t kSBlockWtx = 0x30;
-
 // The abstract reader. Every slot returns KESTREL_ERR_COMMAND_NOT_SUPPORTED without any
 // traffic unless a reader class overrides it; the declaration order is the order of the
 // reader's command table. Slots that fill caller memory write their outputs only after the
@@ -161,21 +157,6 @@ class Reader {
     virtual Result RequestATS(uint8_t /*parameter*/, uint8_t* /*ats*/, uint16_t* /*atsLength*/) {
         return Unsupported();
     }
-    virtual Result TclExchange(const uint8_t* /*request*/, uint16_t /*requestLength*/,
-                               uint8_t* /*answer*/, uint16_t* /*answerLength*/,
-                               uint16_t /*frameSize*/, uint8_t /*cid*/, uint8_t /*nad*/,
-                               uint8_t /*cidFlag*/, uint8_t /*nadFlag*/, uint8_t* /*blockNumber*/,
-                               uint32_t /*cardTimeOut*/) {
-        return Unsupported();
-    }
-    virtual Result TclPing(uint16_t /*capacity*/, uint8_t /*cid*/, uint8_t /*cidFlag*/,
-                           const uint8_t* /*blockNumber*/, uint32_t /*cardTimeOut*/) {
-        return Unsupported();
-    }
-    virtual Result TclDeselect(uint8_t /*cidFlag*/, uint8_t /*cid*/, uint8_t* /*answer*/,
-                               uint16_t* /*answerLength*/) {
-        return Unsupported();
-    }
     // 37-45: commands the reader does not offer, and memory access.
     virtual Result Reserved37() { return Unsupported(); }
     virtual Result Reserved38(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {
@@ -222,9 +203,6 @@ class Reader {
     virtual Result SetTimeOut(int32_t timeOutMs, int32_t* previous);
     // 68-79
     virtual Result SetIODevState(uint8_t /*device*/, uint8_t /*state*/) { return Unsupported(); }
-    virtual Result PpsRequest(uint8_t /*cid*/, uint8_t /*dsi*/, uint8_t /*dri*/) {
-        return Unsupported();
-    }
     virtual Result TypeBRequest(uint8_t, uint8_t, uint8_t, uint8_t* /*answer*/,
                                 uint16_t* /*answerLength*/) {
         return Unsupported();
@@ -265,27 +243,12 @@ class Reader {
     virtual Result SetRFScanMode(uint8_t /*on*/) { return Unsupported(); }
     virtual Result GetRFScanMode(uint8_t* /*state*/) { return Unsupported(); }
 
-    // ISO/IEC 14443-4 block builders (host only). Each builds one block and carries it to
-    // the card with ExchangeBlock; `answerLength` holds the answer capacity on entry and the
-    // length of the card's block on return.
-    // I-block: `pcb`, then `cid` when the PCB has the CID bit, `nad` when it has the NAD bit,
-    // then `length` bytes of `info`.
-    Result SendIBlock(uint8_t pcb, uint8_t cid, uint8_t nad, const uint8_t* info, uint16_t length,
-                      uint8_t* answer, uint16_t* answerLength);
-    // R-block: PCB 0xA0 (nak 0: ACK) or 0xB0 (nak 1: NAK) OR `lowBits`, then `cid` when the
-    // PCB has the CID bit. KESTREL_ERR_UNKNOWN_COMMAND for any other `nak`.
-    Result SendRBlock(uint8_t lowBits, uint8_t cid, uint8_t nak, uint8_t* answer,
-                      uint16_t* answerLength);
-    // S-block of `kind` kSBlockDeselect or kSBlockWtx (KESTREL_ERR_UNKNOWN_COMMAND for any
-    // other): PCB 0xC2 OR kind, plus the CID bit and `cid` when `cidFlag` is non-zero, then
-    // `wtxm` for a WTX.
-    Result SendSBlock(uint8_t cidFlag, uint8_t cid, uint8_t kind, uint8_t wtxm, uint8_t* answer,
-                      uint16_t* answerLength);
-
-    // How the reader waits before it retries a failed I-block. The operating system's sleep
-    // unless replaced (tests replace it so that they do not wait).
-    using Pause = std::function<void(uint32_t ms)>;
-    void SetPause(Pause pause) { pause_ = std::move(pause); }
+    // How the host waits between two attempts at a card (before it retries a failed
+    // ISO/IEC 14443-4 block): the operating system's sleep unless replaced (tests replace it
+    // so that they do not wait).
+    using PauseFunction = std::function<void(uint32_t ms)>;
+    void SetPause(PauseFunction pause) { pause_ = std::move(pause); }
+    void Pause(uint32_t ms) const { pause_(ms); }
 
     int32_t ExchangeTimeOut() const { return exchangeTimeOut_; }
     // The command object of the last exchange (its request stays in place after a failure).
@@ -296,8 +259,10 @@ class Reader {
 
     // Starts a command: clears the command object and sets its code.
     link::ReaderCommand& Begin(uint8_t code);
-    // Sends the command filled since Begin with the exchange time-out.
-    Result Exchange();
+    // Sends the command filled since Begin with the exchange time-out, or with a time-out
+    // of its own for this one exchange.
+    Result Exchange() { return Exchange(exchangeTimeOut_); }
+    Result Exchange(int32_t timeOutMs);
     // The reader's verdict on the last exchange.
     Result Status() const { return ReaderStatusResult(command_->StatusByte()); }
     // Exchange, then the reader's status: for commands whose answer carries nothing to copy.
@@ -306,7 +271,7 @@ class Reader {
     link::LinkProtocol& link_;
     std::unique_ptr<link::ReaderCommand> command_;
     int32_t exchangeTimeOut_ = kDefaultExchangeTimeOutMs;
-    Pause pause_;
+    PauseFunction pause_;
 };
 
 }  // namespace kestrel::reader

@@ -52,12 +52,12 @@ class StandardReader : public Reader {
                      const uint8_t* data) override;
     Result PcdCommand1C(uint8_t first, uint8_t second, const uint8_t* four) override;
 
-    // ISO/IEC 14443-4 (iso14443_4.cpp). Pointers the command needs (answer length, block
-    // number, a buffer with a non-zero length or capacity) must not be null:
+    // Carrying ISO/IEC 14443-4 blocks (block_exchange.cpp). Pointers the command needs
+    // (answer length, a buffer with a non-zero length or capacity) must not be null:
     // KESTREL_ERR_WRONG_PARAMETER without traffic.
     // Reader command 0x48: `frame` to the card with the reader waiting up to `cardTimeOut` ms
-    // for its answer. The exchange time-out is raised for this one exchange when the card
-    // time-out is longer, and put back on every path.
+    // for its answer. This one exchange gets the longer of the exchange time-out and the card
+    // time-out (plus a tenth for the way to and from the reader).
     Result ExchangeTimed(const uint8_t* frame, uint16_t length, uint8_t* answer,
                          uint16_t* answerLength, uint8_t flag, uint32_t cardTimeOut) override;
     // Reader command 0x03: one block to the card and the card's block back. The answer length
@@ -68,23 +68,6 @@ class StandardReader : public Reader {
     // Reader command 0xE7 (RATS). An ATS longer than the capacity gives
     // KESTREL_ERR_WRONG_PARAMETER with nothing copied and the length untouched.
     Result RequestATS(uint8_t parameter, uint8_t* ats, uint16_t* atsLength) override;
-    // One message each way over the block protocol (chaining, WTX, one retry of a failed
-    // I-block). The answer length and the block number are written on success only. A set
-    // NAD flag makes each information field one byte shorter; no NAD is sent, and an answer
-    // that carries one is refused.
-    // Frame sizes that leave no information field, or exceed the block buffer, are refused.
-    Result TclExchange(const uint8_t* request, uint16_t requestLength, uint8_t* answer,
-                       uint16_t* answerLength, uint16_t frameSize, uint8_t cid, uint8_t nad,
-                       uint8_t cidFlag, uint8_t nadFlag, uint8_t* blockNumber,
-                       uint32_t cardTimeOut) override;
-    // Presence check: one R(NAK) with the caller's block number, which is not changed.
-    Result TclPing(uint16_t capacity, uint8_t cid, uint8_t cidFlag, const uint8_t* blockNumber,
-                   uint32_t cardTimeOut) override;
-    // S(DESELECT), after sending the exchange time-out to the reader as the card time-out.
-    Result TclDeselect(uint8_t cidFlag, uint8_t cid, uint8_t* answer,
-                       uint16_t* answerLength) override;
-    // PPS request with the CID (low 4 bits), DSI and DRI.
-    Result PpsRequest(uint8_t cid, uint8_t dsi, uint8_t dri) override;
 
     // ISO/IEC 14443 Type B (typeb.cpp). The requests and the slot marker store the answer
     // length through `answerLength` (capacity in) and copy the answer when it fits, else give

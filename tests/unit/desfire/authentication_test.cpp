@@ -111,25 +111,24 @@ class DesfireAuthTest : public ::testing::Test {
         return r;
     }
 
-    test::UnusedLink link;
-    test::NativeCardReader reader{link};
+    test::NativeCard channel;
     DesfireContext context;
-    DesfireCard card{reader, context};
+    DesfireCard card{channel, context};
 };
 
 TEST_F(DesfireAuthTest, GenuineCardTraceIsReproducedByteForByte) {
     test::ScopedRandomSource traceRandom(test::TraceRandom);
-    reader.Expect({0x0A, 0x00}, Concat({{0xAF}, kTraceEkRndB}));
-    reader.Expect(Concat({{0xAF}, kTraceToken}), Concat({{0x00}, kTraceProof}));
+    channel.Expect({0x0A, 0x00}, Concat({{0xAF}, kTraceEkRndB}));
+    channel.Expect(Concat({{0xAF}, kTraceToken}), Concat({{0x00}, kTraceProof}));
     Bytes sessionKey;
     ASSERT_EQ(Authenticate(kZeroKey, sessionKey), KESTREL_OK);
     EXPECT_EQ(sessionKey, kTraceSessionKey);
-    EXPECT_TRUE(reader.Done());
+    EXPECT_TRUE(channel.Done());
     // The challenge comes with a capacity of 9 bytes; the proof through the full exchange.
-    ASSERT_EQ(reader.exchanges.size(), 2u);
-    EXPECT_EQ(reader.exchanges[0].capacity, 9);
-    EXPECT_EQ(reader.exchanges[1].capacity, kResponseCapacity);
-    EXPECT_EQ(reader.exchanges[0].timeOut, kDefaultTimeOutMs);
+    ASSERT_EQ(channel.exchanges.size(), 2u);
+    EXPECT_EQ(channel.exchanges[0].capacity, 9);
+    EXPECT_EQ(channel.exchanges[1].capacity, kResponseCapacity);
+    EXPECT_EQ(channel.exchanges[0].timeOut, kCardTimeOutMs);
 }
 
 struct KeyCase {
@@ -148,13 +147,13 @@ TEST_F(DesfireAuthTest, CardChecksTheTokenAndBothSidesAgreeOnTheSessionKey) {
     Bytes previousRndA;
     for (const auto& c : cases) {
         AuthenticatingCard sim{c.key, kTraceRndB, c.proofInTwoFrames};
-        reader.card = std::ref(sim);
-        reader.exchanges.clear();
+        channel.card = std::ref(sim);
+        channel.exchanges.clear();
         Bytes sessionKey;
         ASSERT_EQ(Authenticate(c.key, sessionKey, c.keyNumber), KESTREL_OK) << c.name;
         EXPECT_TRUE(sim.tokenAccepted) << c.name;
         EXPECT_EQ(sessionKey, sim.SessionKey()) << c.name;
-        EXPECT_EQ(reader.exchanges.front().command, (Bytes{0x0A, c.keyNumber})) << c.name;
+        EXPECT_EQ(channel.exchanges.front().command, (Bytes{0x0A, c.keyNumber})) << c.name;
         // RndA is random: never the same twice.
         EXPECT_NE(sim.rndA, previousRndA) << c.name;
         previousRndA = sim.rndA;
@@ -216,16 +215,16 @@ TEST_F(DesfireAuthTest, FailuresLeaveTheSessionKeyUnwritten) {
     for (const auto& c : cases) {
         for (const Answer& a : c.answers) {
             if (a.failure != KESTREL_OK) {
-                reader.Fail(a.failure);
+                channel.Fail(a.failure);
             } else {
-                reader.Answer(a.response);
+                channel.Answer(a.response);
             }
         }
         Bytes sessionKey;
         EXPECT_EQ(Authenticate(kZeroKey, sessionKey), c.expected) << c.name;
         EXPECT_EQ(sessionKey, Bytes(16, kGuard)) << c.name;
-        EXPECT_TRUE(reader.Done()) << c.name;
-        reader.surprises.clear();
+        EXPECT_TRUE(channel.Done()) << c.name;
+        channel.surprises.clear();
     }
 }
 
@@ -234,7 +233,7 @@ TEST_F(DesfireAuthTest, GeneratorFailureSendsNothing) {
     Bytes sessionKey;
     EXPECT_EQ(Authenticate(kZeroKey, sessionKey), KESTREL_ERR_DF_UNKNOWN);
     EXPECT_EQ(sessionKey, Bytes(16, kGuard));
-    EXPECT_TRUE(reader.exchanges.empty());
+    EXPECT_TRUE(channel.exchanges.empty());
 }
 
 TEST_F(DesfireAuthTest, MissingArgumentsSendNothing) {
@@ -254,7 +253,7 @@ TEST_F(DesfireAuthTest, MissingArgumentsSendNothing) {
     EXPECT_EQ(GetKeySettings(card, nullptr, &byte), KESTREL_ERR_WRONG_PARAMETER);
     EXPECT_EQ(GetKeySettings(card, &byte, nullptr), KESTREL_ERR_WRONG_PARAMETER);
     EXPECT_EQ(GetKeyVersion(card, 0, nullptr), KESTREL_ERR_WRONG_PARAMETER);
-    EXPECT_TRUE(reader.exchanges.empty());
+    EXPECT_TRUE(channel.exchanges.empty());
 }
 
 const Bytes kSessionKey = Hex("A0 A1 A2 A3 CC F5 32 70 A4 A5 A6 A7 57 0A 76 69");
@@ -269,10 +268,10 @@ Bytes RecoveredKeyBlock(const Bytes& command, uint8_t keyNumber) {
 }
 
 TEST_F(DesfireAuthTest, ChangeCurKeyCryptogram) {
-    reader.Answer({0x00});
+    channel.Answer({0x00});
     EXPECT_EQ(ChangeCurKey(card, 0, kTwoKey.data(), kSessionKey.data()), KESTREL_OK);
-    ASSERT_EQ(reader.exchanges.size(), 1u);
-    EXPECT_EQ(RecoveredKeyBlock(reader.exchanges[0].command, 0),
+    ASSERT_EQ(channel.exchanges.size(), 1u);
+    EXPECT_EQ(RecoveredKeyBlock(channel.exchanges[0].command, 0),
               Concat({kTwoKey, CardCrcA(kTwoKey), Bytes(6, 0x00)}));
     EXPECT_EQ(CardCrcA(kTwoKey), Hex("CC 69"));  // worked out apart
 }
@@ -290,14 +289,14 @@ TEST_F(DesfireAuthTest, ChangeKeyCryptogram) {
         {"old key equal to new key", kTwoKey, kTwoKey},
     };
     for (const auto& c : cases) {
-        reader.exchanges.clear();
-        reader.Answer({0x00});
+        channel.exchanges.clear();
+        channel.Answer({0x00});
         EXPECT_EQ(ChangeKey(card, 3, c.oldKey.data(), c.newKey.data(), kSessionKey.data()),
                   KESTREL_OK)
             << c.name;
-        ASSERT_EQ(reader.exchanges.size(), 1u) << c.name;
+        ASSERT_EQ(channel.exchanges.size(), 1u) << c.name;
         const Bytes x = test::Xor(c.oldKey, c.newKey);
-        EXPECT_EQ(RecoveredKeyBlock(reader.exchanges[0].command, 3),
+        EXPECT_EQ(RecoveredKeyBlock(channel.exchanges[0].command, 3),
                   Concat({x, CardCrcA(x), CardCrcA(c.newKey), Bytes(4, 0x00)}))
             << c.name;
     }
@@ -327,20 +326,20 @@ TEST_F(DesfireAuthTest, ChangeOperationsTakeTheCardsStatus) {
     };
     for (const auto& [name, call] : calls) {
         for (const auto& c : cases) {
-            for (const Bytes& r : c.responses) reader.Answer(r);
+            for (const Bytes& r : c.responses) channel.Answer(r);
             EXPECT_EQ(call(), c.expected) << name << ": " << c.name;
-            EXPECT_TRUE(reader.Done()) << name << ": " << c.name;
+            EXPECT_TRUE(channel.Done()) << name << ": " << c.name;
         }
     }
 }
 
 TEST_F(DesfireAuthTest, ChangeKeySettingsCryptogram) {
     for (uint8_t settings : {0x0F, 0x0B, 0x00}) {
-        reader.exchanges.clear();
-        reader.Answer({0x00});
+        channel.exchanges.clear();
+        channel.Answer({0x00});
         EXPECT_EQ(ChangeKeySettings(card, settings, kSessionKey.data()), KESTREL_OK);
-        ASSERT_EQ(reader.exchanges.size(), 1u);
-        const Bytes& command = reader.exchanges[0].command;
+        ASSERT_EQ(channel.exchanges.size(), 1u);
+        const Bytes& command = channel.exchanges[0].command;
         ASSERT_EQ(command.size(), 9u);
         EXPECT_EQ(command[0], 0x54);
         EXPECT_EQ(CardRecover(kSessionKey, Bytes(command.begin() + 1, command.end())),
@@ -371,13 +370,13 @@ TEST_F(DesfireAuthTest, GetKeySettingsWantsExactlyTwoBytes) {
         {"card error", {{0xA0}}, KESTREL_ERR_DF_APPLICATION_NOT_FOUND, kGuard, kGuard},
     };
     for (const auto& c : cases) {
-        for (const Bytes& r : c.responses) reader.Answer(r);
+        for (const Bytes& r : c.responses) channel.Answer(r);
         uint8_t out[4] = {kGuard, kGuard, kGuard, kGuard};
         EXPECT_EQ(GetKeySettings(card, &out[1], &out[2]), c.expected) << c.name;
         EXPECT_EQ(Bytes(out, out + 4), (Bytes{kGuard, c.settings, c.maxKeys, kGuard})) << c.name;
-        EXPECT_EQ(reader.exchanges.front().command, Bytes{0x45}) << c.name;
-        EXPECT_TRUE(reader.Done()) << c.name;
-        reader.exchanges.clear();
+        EXPECT_EQ(channel.exchanges.front().command, Bytes{0x45}) << c.name;
+        EXPECT_TRUE(channel.Done()) << c.name;
+        channel.exchanges.clear();
     }
 }
 
@@ -394,12 +393,12 @@ TEST_F(DesfireAuthTest, GetKeyVersionTakesOneByteUnchecked) {
         {"no such key", {0x40}, KESTREL_ERR_DF_NO_SUCH_KEY, kGuard},
     };
     for (const auto& c : cases) {
-        reader.Answer(c.response);
+        channel.Answer(c.response);
         uint8_t out[3] = {kGuard, kGuard, kGuard};
         EXPECT_EQ(GetKeyVersion(card, 7, &out[1]), c.expected) << c.name;
         EXPECT_EQ(Bytes(out, out + 3), (Bytes{kGuard, c.version, kGuard})) << c.name;
-        EXPECT_EQ(reader.exchanges.front().command, (Bytes{0x64, 0x07})) << c.name;
-        reader.exchanges.clear();
+        EXPECT_EQ(channel.exchanges.front().command, (Bytes{0x64, 0x07})) << c.name;
+        channel.exchanges.clear();
     }
 }
 

@@ -77,7 +77,7 @@ TEST_F(DesfireDataTest, WritesGoOutInFramesOf60Bytes) {
                                       : c.mode == 1 ? Concat({data, CardMac(kKey, data)})
                                                     : WithCrcPadded(data);
         WriteTakingCard card(expectedPayload.size());
-        reader->card = std::ref(card);
+        channel->card = std::ref(card);
         const auto write = c.record ? DF_WriteRecord : DF_WriteData;
         ASSERT_EQ(write(session, 6, c.mode, c.offset, static_cast<uint32_t>(c.length), data.data(),
                         kKey.data()),
@@ -136,20 +136,20 @@ TEST_F(DesfireDataTest, WriteFrameAnswers) {
          KESTREL_ERR_OPERATION_ABORTED, 10},
     };
     for (const AnswerCase& c : cases) {
-        for (const Bytes& a : c.answers) reader->Answer(a);
-        const size_t before = reader->exchanges.size();
+        for (const Bytes& a : c.answers) channel->Answer(a);
+        const size_t before = channel->exchanges.size();
         EXPECT_EQ(DF_WriteData(session, 1, 0, 0, 100, data.data(), nullptr), c.result) << c.name;
-        EXPECT_EQ(reader->exchanges.size() - before, c.frames) << c.name;
-        EXPECT_TRUE(reader->Done()) << c.name;
+        EXPECT_EQ(channel->exchanges.size() - before, c.frames) << c.name;
+        EXPECT_TRUE(channel->Done()) << c.name;
     }
     // Once the data is used up, the card's further requests get the lone byte 0xAF.
-    EXPECT_EQ(reader->exchanges.back().command, Bytes{0xAF});
-    EXPECT_EQ(reader->exchanges[reader->exchanges.size() - 2].command, Bytes{0xAF});
+    EXPECT_EQ(channel->exchanges.back().command, Bytes{0xAF});
+    EXPECT_EQ(channel->exchanges[channel->exchanges.size() - 2].command, Bytes{0xAF});
     // Each frame travels on its own, with room for a short answer and the context's time-out.
-    EXPECT_EQ(reader->exchanges.back().capacity, 8);
-    EXPECT_EQ(reader->exchanges.back().timeOut, 1000u);
+    EXPECT_EQ(channel->exchanges.back().capacity, 8);
+    EXPECT_EQ(channel->exchanges.back().timeOut, 1000u);
     // A failed exchange is passed on.
-    reader->Fail(KESTREL_ERR_NO_CARD);
+    channel->Fail(KESTREL_ERR_NO_CARD);
     EXPECT_EQ(DF_WriteRecord(session, 1, 0, 0, 100, data.data(), nullptr), KESTREL_ERR_NO_CARD);
 }
 
@@ -174,7 +174,7 @@ TEST_F(DesfireDataTest, WritesRefusedBeforeAnythingIsSent) {
         EXPECT_EQ(DF_WriteData(session, 1, c.mode, 0, 4, c.data, c.key), c.result) << c.name;
         EXPECT_EQ(DF_WriteRecord(session, 1, c.mode, 0, 4, c.data, c.key), c.result) << c.name;
     }
-    EXPECT_TRUE(reader->exchanges.empty());
+    EXPECT_TRUE(channel->exchanges.empty());
 }
 
 // ---- data reads -----------------------------------------------------------------------------
@@ -226,7 +226,7 @@ TEST_F(DesfireDataTest, ReadDataInEveryMode) {
         Bytes sent = CardProtect(c.mode, kKey, plain);
         if (c.tamper) c.tamper(sent);
         FramedAnswerCard card(sent);
-        reader->card = std::ref(card);
+        channel->card = std::ref(card);
         Guarded buffer(c.requested);
         uint32_t length = c.requested;
         ASSERT_EQ(DF_ReadData(session, 2, c.mode, 0x010203, &length, buffer.data(), kKey.data()),
@@ -275,9 +275,9 @@ TEST_F(DesfireDataTest, ReadDataRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(DF_ReadData(session, 1, 0, 0, nullptr, gData, nullptr), KESTREL_ERR_WRONG_PARAMETER);
     EXPECT_EQ(DF_ReadData(session, 1, 0, 0, &length, nullptr, nullptr),
               KESTREL_ERR_WRONG_PARAMETER);
-    EXPECT_TRUE(reader->exchanges.empty());
+    EXPECT_TRUE(channel->exchanges.empty());
     // Card errors leave the outputs alone too.
-    reader->Answer({0xF0});
+    channel->Answer({0xF0});
     Guarded buffer(4);
     EXPECT_EQ(DF_ReadData(session, 1, 0, 0, &length, buffer.data(), nullptr),
               KESTREL_ERR_DF_FILE_NOT_FOUND);
@@ -314,21 +314,21 @@ TEST_F(DesfireDataTest, GetValueInEveryMode) {
     for (const ValueCase& c : cases) {
         Bytes sent = CardProtect(c.mode, *c.key, c.plain);
         if (c.tamper) c.tamper(sent);
-        reader->Expect({0x6C, 0x03}, Concat({{0x00}, sent}));
+        channel->Expect({0x6C, 0x03}, Concat({{0x00}, sent}));
         uint32_t value[3] = {0xCCCCCCCC, 0xCCCCCCCC, 0xCCCCCCCC};
         EXPECT_EQ(DF_GetValue(session, 3, c.mode, &value[1], c.key->data()), c.result) << c.name;
         EXPECT_EQ(value[1], c.result == KESTREL_OK ? c.value : 0xCCCCCCCC) << c.name;
         EXPECT_EQ(value[0], 0xCCCCCCCC);
         EXPECT_EQ(value[2], 0xCCCCCCCC);
-        EXPECT_TRUE(reader->Done()) << c.name;
+        EXPECT_TRUE(channel->Done()) << c.name;
     }
     uint32_t value = 7;
     EXPECT_EQ(DF_GetValue(session, 3, 1, &value, nullptr), KESTREL_ERR_DF_NO_SESSION_KEY);
     EXPECT_EQ(DF_GetValue(session, 3, 2, &value, kKey.data()),
               KESTREL_ERR_DF_BAD_COMMUNICATION_SETTINGS);
     EXPECT_EQ(DF_GetValue(session, 3, 0, nullptr, nullptr), KESTREL_ERR_WRONG_PARAMETER);
-    EXPECT_TRUE(reader->Done());
-    reader->Answer({0xF0});
+    EXPECT_TRUE(channel->Done());
+    channel->Answer({0xF0});
     EXPECT_EQ(DF_GetValue(session, 3, 0, &value, nullptr), KESTREL_ERR_DF_FILE_NOT_FOUND);
     EXPECT_EQ(value, 7u);
 }
@@ -352,9 +352,9 @@ TEST_F(DesfireDataTest, ValueOperations) {
         {DF_CALL(DF_LimitedCredit(s, 4, 3, 77, key)), 0x1C, 3, 77},
     };
     for (const ChangeCase& c : cases) {
-        reader->Answer({0x00});
+        channel->Answer({0x00});
         ASSERT_EQ(c.call.call(session), KESTREL_OK) << c.call.name;
-        const Bytes& command = reader->exchanges.back().command;
+        const Bytes& command = channel->exchanges.back().command;
         const Bytes amount = Le(static_cast<uint32_t>(c.amount), 4);
         ASSERT_EQ(command.size(), c.mode == 0 ? 6u : 10u) << c.call.name;
         EXPECT_EQ(Bytes(command.begin(), command.begin() + 2), (Bytes{c.command, 0x04}));
@@ -363,17 +363,17 @@ TEST_F(DesfireDataTest, ValueOperations) {
                   c.mode == 3 ? WithCrcPadded(amount) : CardProtect(c.mode, kKey, amount))
             << c.call.name;
         // The card's refusal.
-        reader->Answer({0xBE});
+        channel->Answer({0xBE});
         EXPECT_EQ(c.call.call(session), KESTREL_ERR_DF_BOUNDARY) << c.call.name;
     }
-    EXPECT_TRUE(reader->Done());
-    const size_t sent = reader->exchanges.size();
+    EXPECT_TRUE(channel->Done());
+    const size_t sent = channel->exchanges.size();
     // The operation is checked first, then the key and the mode; nothing is sent.
     EXPECT_EQ(DF_ChangeValue(session, 4, 0, 5, 3, nullptr), KESTREL_ERR_DF_BAD_OPERATION_ID);
     EXPECT_EQ(DF_ChangeValue(session, 4, 2, 5, 3, nullptr), KESTREL_ERR_DF_BAD_OPERATION_ID);
     EXPECT_EQ(DF_Credit(session, 4, 1, 5, nullptr), KESTREL_ERR_DF_NO_SESSION_KEY);
     EXPECT_EQ(DF_Debit(session, 4, 2, 5, key), KESTREL_ERR_DF_BAD_COMMUNICATION_SETTINGS);
-    EXPECT_EQ(reader->exchanges.size(), sent);
+    EXPECT_EQ(channel->exchanges.size(), sent);
 }
 
 // ---- records --------------------------------------------------------------------------------
@@ -401,7 +401,7 @@ TEST_F(DesfireDataTest, ReadRecordsOfEverySizeInEveryMode) {
                                  std::to_string(c.records);
         const Bytes plain = Ramp(0x61, c.recordSize * c.records);
         FramedAnswerCard card(CardProtect(c.mode, kKey, plain));
-        reader->card = std::ref(card);
+        channel->card = std::ref(card);
         Guarded buffer(plain.size());
         uint32_t count = c.countIn;
         ASSERT_EQ(
@@ -438,7 +438,7 @@ TEST_F(DesfireDataTest, ReadRecordsFailuresWriteNothing) {
         Bytes sent = CardProtect(c.mode, kKey, Ramp(0, c.recordSize * c.records));
         if (c.tamper) c.tamper(sent);
         FramedAnswerCard card(sent);
-        reader->card = std::ref(card);
+        channel->card = std::ref(card);
         Guarded buffer(c.recordSize * c.countIn);
         uint32_t count = c.countIn;
         EXPECT_EQ(
@@ -448,8 +448,8 @@ TEST_F(DesfireDataTest, ReadRecordsFailuresWriteNothing) {
         EXPECT_EQ(count, c.countIn) << c.name;
         EXPECT_TRUE(buffer.Untouched()) << c.name;
     }
-    reader->card = nullptr;
-    const size_t sent = reader->exchanges.size();
+    channel->card = nullptr;
+    const size_t sent = channel->exchanges.size();
     struct Refused {
         const char* name;
         int mode;
@@ -481,8 +481,8 @@ TEST_F(DesfireDataTest, ReadRecordsFailuresWriteNothing) {
               KESTREL_ERR_WRONG_PARAMETER);
     EXPECT_EQ(DF_ReadRecords(session, 5, 0, 0, &count, nullptr, 8, nullptr),
               KESTREL_ERR_WRONG_PARAMETER);
-    EXPECT_EQ(reader->exchanges.size(), sent);
-    reader->Answer({0xF0});
+    EXPECT_EQ(channel->exchanges.size(), sent);
+    channel->Answer({0xF0});
     Guarded buffer(8);
     EXPECT_EQ(DF_ReadRecords(session, 5, 0, 0, &count, buffer.data(), 8, nullptr),
               KESTREL_ERR_DF_FILE_NOT_FOUND);
@@ -516,7 +516,7 @@ TEST_F(DesfireDataTest, ReadRecordsExKeepsToTheCapacity) {
     for (const CapacityCase& c : cases) {
         const Bytes plain = Ramp(0x30, c.recordSize * c.records);
         FramedAnswerCard card(CardProtect(c.mode, kKey, plain));
-        reader->card = std::ref(card);
+        channel->card = std::ref(card);
         Guarded buffer(c.capacity);
         uint32_t count = c.countIn;
         uint32_t length = c.capacity;
@@ -537,7 +537,7 @@ TEST_F(DesfireDataTest, ReadRecordsExKeepsToTheCapacity) {
     }
     // No room needs no buffer.
     FramedAnswerCard empty(Bytes{});
-    reader->card = std::ref(empty);
+    channel->card = std::ref(empty);
     uint32_t count = 0;
     uint32_t length = 0;
     EXPECT_EQ(DF_ReadRecordsEx(session, 5, 0, 0, &count, nullptr, &length, 8, nullptr), KESTREL_OK);
@@ -550,11 +550,11 @@ TEST_F(DesfireDataTest, RecordAndTransactionCommands) {
         {DF_CALL(DF_Abort(s)), {0xA7}},
     };
     for (const auto& [c, command] : cases) {
-        reader->Expect(command, {0x00});
+        channel->Expect(command, {0x00});
         EXPECT_EQ(c.call(session), KESTREL_OK) << c.name;
-        reader->Expect(command, {0x0C});
+        channel->Expect(command, {0x0C});
         EXPECT_EQ(c.call(session), KESTREL_ERR_DF_NO_CHANGES) << c.name;
-        EXPECT_TRUE(reader->Done()) << c.name;
+        EXPECT_TRUE(channel->Done()) << c.name;
     }
 }
 

@@ -1,4 +1,4 @@
-// The DESFire native command exchange over a reader whose ISO/IEC 14443-4 exchange the test
+// The DESFire native command exchange over a card channel whose message exchange the test
 // plays: arguments handed to the block protocol, continuation frames, the copy and count
 // rules, card status codes, activation and presence check.
 #include "desfire/exchange.h"
@@ -20,21 +20,17 @@ constexpr uint8_t kGuard = 0xCC;
 
 class DesfireExchangeTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        context.frameSize = 64;
-        context.timeOut = 777;
-    }
+    void SetUp() override { context.frameSize = 64; }
 
-    test::UnusedLink link;
-    test::NativeCardReader reader{link};
+    test::NativeCard channel;
     DesfireContext context;
-    DesfireCard card{reader, context};
+    DesfireCard card{channel, context};
 };
 
 TEST_F(DesfireExchangeTest, SendNativeCommandHandsTheContextToTheBlockProtocol) {
     const Bytes command = {0x60};
-    reader.Expect(command, {0xAF, 0x04, 0x01});
-    reader.Expect({0xAF}, {0x00});
+    channel.Expect(command, {0xAF, 0x04, 0x01});
+    channel.Expect({0xAF}, {0x00});
     uint8_t response[8];
     std::fill(std::begin(response), std::end(response), kGuard);
     uint16_t length = 6;
@@ -45,30 +41,29 @@ TEST_F(DesfireExchangeTest, SendNativeCommandHandsTheContextToTheBlockProtocol) 
               (Bytes{kGuard, 0xAF, 0x04, 0x01, kGuard, kGuard, kGuard, kGuard}));
     length = 1;
     ASSERT_EQ(SendNativeCommand(card, Bytes{0xAF}.data(), 1, response, &length, 5), KESTREL_OK);
-    EXPECT_TRUE(reader.Done());
+    EXPECT_TRUE(channel.Done());
 
-    ASSERT_EQ(reader.exchanges.size(), 2u);
-    const auto& first = reader.exchanges[0];
-    // Capacity and frame size; CID 0 with its flag, no NAD; the caller's time-out.
-    EXPECT_EQ(std::make_tuple(first.capacity, first.frameSize, first.cid, first.cidFlag, first.nad,
-                              first.nadFlag, first.timeOut),
-              std::make_tuple(6, 64, 0, 1, 0, 0, 1234u));
+    ASSERT_EQ(channel.exchanges.size(), 2u);
+    const auto& first = channel.exchanges[0];
+    // Capacity and frame size; the caller's time-out.
+    EXPECT_EQ(std::make_tuple(first.capacity, first.frameSize, first.timeOut),
+              std::make_tuple(6, 64, 1234u));
     // The block number lives in the context and goes by reference.
     EXPECT_EQ(first.blockNumberAddress, &context.blockNumber);
     EXPECT_EQ(first.blockNumber, 0);
-    EXPECT_EQ(reader.exchanges[1].blockNumber, 1);
+    EXPECT_EQ(channel.exchanges[1].blockNumber, 1);
     EXPECT_EQ(context.blockNumber, 0);
 }
 
 TEST_F(DesfireExchangeTest, SendNativeCommandPassesFailuresOn) {
-    reader.Fail(KESTREL_ERR_OPERATION_ABORTED);
+    channel.Fail(KESTREL_ERR_OPERATION_ABORTED);
     uint8_t response[4] = {kGuard, kGuard, kGuard, kGuard};
     uint16_t length = 4;
     EXPECT_EQ(SendNativeCommand(card, Bytes{0x60}.data(), 1, response, &length, 1000),
               KESTREL_ERR_OPERATION_ABORTED);
     EXPECT_EQ(length, 4);
     // No status handling: an error status is a successful exchange.
-    reader.Answer({0xAE});
+    channel.Answer({0xAE});
     EXPECT_EQ(SendNativeCommand(card, Bytes{0x0A, 0x00}.data(), 2, response, &length, 1000),
               KESTREL_OK);
     EXPECT_EQ(length, 1);
@@ -122,13 +117,13 @@ TEST_F(DesfireExchangeTest, ContinuationFramesAreCopiedWholeOrCounted) {
     // clang-format on
     const Bytes command = {0x60};
     for (const auto& c : cases) {
-        reader.exchanges.clear();
+        channel.exchanges.clear();
         for (size_t i = 0; i < c.frames.size(); ++i) {
             const Bytes expect = i == 0 ? command : Bytes{0xAF};
             if (c.frames[i].failure != KESTREL_OK) {
-                reader.Fail(c.frames[i].failure);
+                channel.Fail(c.frames[i].failure);
             } else {
-                reader.Expect(expect, c.frames[i].response);
+                channel.Expect(expect, c.frames[i].response);
             }
         }
         Bytes buffer(c.capacity + 2, kGuard);
@@ -141,24 +136,24 @@ TEST_F(DesfireExchangeTest, ContinuationFramesAreCopiedWholeOrCounted) {
         Bytes want(c.capacity + 2, kGuard);
         std::copy(c.copied.begin(), c.copied.end(), want.begin() + 1);
         EXPECT_EQ(buffer, want) << c.name;
-        EXPECT_TRUE(reader.Done()) << c.name;
-        reader.surprises.clear();
+        EXPECT_TRUE(channel.Done()) << c.name;
+        channel.surprises.clear();
         // Every frame is fetched into the 300-byte response buffer, with the context's
         // time-out, and continuations are the single byte 0xAF.
-        for (size_t i = 0; i < reader.exchanges.size(); ++i) {
-            EXPECT_EQ(reader.exchanges[i].capacity, kResponseCapacity) << c.name;
-            EXPECT_EQ(reader.exchanges[i].timeOut, 777u) << c.name;
-            EXPECT_EQ(reader.exchanges[i].command, i == 0 ? command : Bytes{0xAF}) << c.name;
+        for (size_t i = 0; i < channel.exchanges.size(); ++i) {
+            EXPECT_EQ(channel.exchanges[i].capacity, kResponseCapacity) << c.name;
+            EXPECT_EQ(channel.exchanges[i].timeOut, kCardTimeOutMs) << c.name;
+            EXPECT_EQ(channel.exchanges[i].command, i == 0 ? command : Bytes{0xAF}) << c.name;
         }
     }
 }
 
 TEST_F(DesfireExchangeTest, OneResponseOver300BytesFails) {
-    reader.Answer(Concat({{0x00}, Bytes(299, 0x5A)}));
+    channel.Answer(Concat({{0x00}, Bytes(299, 0x5A)}));
     uint16_t length = 0;
     EXPECT_EQ(SendNativeCommandEx(card, Bytes{0xBD}.data(), 1, nullptr, &length), KESTREL_OK);
     EXPECT_EQ(length, 299);
-    reader.Answer(Concat({{0x00}, Bytes(300, 0x5A)}));
+    channel.Answer(Concat({{0x00}, Bytes(300, 0x5A)}));
     length = 0;
     EXPECT_EQ(SendNativeCommandEx(card, Bytes{0xBD}.data(), 1, nullptr, &length),
               KESTREL_ERR_READING_TOO_MUCH);
@@ -167,7 +162,7 @@ TEST_F(DesfireExchangeTest, OneResponseOver300BytesFails) {
 
 TEST_F(DesfireExchangeTest, DataBeyondA16BitLengthStopsTheExchange) {
     // A card that never stops sending: 219 frames of 299 bytes fit 16 bits, the 220th not.
-    reader.card = [](const Bytes&, Bytes& response) {
+    channel.card = [](const Bytes&, Bytes& response) {
         response = Concat({{0xAF}, Bytes(299, 0x11)});
         return KESTREL_OK;
     };
@@ -175,11 +170,11 @@ TEST_F(DesfireExchangeTest, DataBeyondA16BitLengthStopsTheExchange) {
     EXPECT_EQ(SendNativeCommandEx(card, Bytes{0xBD}.data(), 1, nullptr, &length),
               KESTREL_ERR_READING_TOO_MUCH);
     EXPECT_EQ(length, 219 * 299);
-    EXPECT_EQ(reader.exchanges.size(), 220u);
+    EXPECT_EQ(channel.exchanges.size(), 220u);
 }
 
 TEST_F(DesfireExchangeTest, NullLengthWantsNoData) {
-    reader.Answer({0x00, 0x01, 0x02});
+    channel.Answer({0x00, 0x01, 0x02});
     uint8_t buffer[4] = {kGuard, kGuard, kGuard, kGuard};
     EXPECT_EQ(SendNativeCommandEx(card, Bytes{0x6A}.data(), 1, buffer, nullptr), KESTREL_OK);
     EXPECT_EQ(Bytes(buffer, buffer + 4), Bytes(4, kGuard));
@@ -187,20 +182,20 @@ TEST_F(DesfireExchangeTest, NullLengthWantsNoData) {
 
 TEST_F(DesfireExchangeTest, ExchangeAllocKeepsEveryFrame) {
     const Bytes d1 = Ramp(0x00, 299), d2 = Ramp(0x80, 299), d3 = Ramp(0x40, 7);
-    reader.Expect({0xBB, 0x01}, Concat({{0xAF}, d1}));
-    reader.Expect({0xAF}, Concat({{0xAF}, d2}));
-    reader.Expect({0xAF}, Concat({{0x00}, d3}));
+    channel.Expect({0xBB, 0x01}, Concat({{0xAF}, d1}));
+    channel.Expect({0xAF}, Concat({{0xAF}, d2}));
+    channel.Expect({0xAF}, Concat({{0x00}, d3}));
     std::vector<uint8_t> data = {0x99};
     EXPECT_EQ(DfExchangeAlloc(card, Bytes{0xBB, 0x01}.data(), 2, data), KESTREL_OK);
     EXPECT_EQ(data, Concat({d1, d2, d3}));
-    EXPECT_TRUE(reader.Done());
+    EXPECT_TRUE(channel.Done());
 
     // A failure keeps what came before it.
-    reader.Answer(Concat({{0xAF}, d3}));
-    reader.Answer({0xBE});
+    channel.Answer(Concat({{0xAF}, d3}));
+    channel.Answer({0xBE});
     EXPECT_EQ(DfExchangeAlloc(card, Bytes{0xBB, 0x01}.data(), 2, data), KESTREL_ERR_DF_BOUNDARY);
     EXPECT_EQ(data, d3);
-    reader.Answer({});
+    channel.Answer({});
     EXPECT_EQ(DfExchangeAlloc(card, Bytes{0xBB, 0x01}.data(), 2, data), kEmptyResponse);
     EXPECT_TRUE(data.empty());
 }
@@ -208,53 +203,26 @@ TEST_F(DesfireExchangeTest, ExchangeAllocKeepsEveryFrame) {
 TEST_F(DesfireExchangeTest, ConnectActivatesThenRequestsAts) {
     context.frameSize = 0;
     EXPECT_EQ(Connect(card), KESTREL_OK);
-    EXPECT_EQ(reader.calls, (std::vector<std::string>{"ActivateIdle 0 10", "RequestATS 0 100"}));
+    EXPECT_EQ(channel.calls, std::vector<std::string>{"Activate 0 0 100"});
     // 16 whatever the answer to select announces (64 bytes here).
     EXPECT_EQ(context.frameSize, 16);
-    EXPECT_TRUE(reader.exchanges.empty());
+    EXPECT_TRUE(channel.exchanges.empty());
 }
 
-struct ConnectFailure {
-    const char* name;
-    Result activate;
-    uint8_t sak;
-    Result ats;
-    Result expected;
-    std::vector<std::string> calls;
-};
-
-TEST_F(DesfireExchangeTest, ConnectFailures) {
-    const std::vector<std::string> activate = {"ActivateIdle 0 10"};
-    const ConnectFailure cases[] = {
-        {"no card", KESTREL_ERR_NO_CARD, 0x20, KESTREL_OK, KESTREL_ERR_NO_CARD, activate},
-        {"no ISO 14443-4", KESTREL_OK, 0x08, KESTREL_OK, KESTREL_ERR_ISO14443_4_NOT_SUPPORTED,
-         activate},
-        {"RATS fails",
-         KESTREL_OK,
-         0x28,
-         KESTREL_ERR_FRAME_CARD_TIMEOUT,
-         KESTREL_ERR_FRAME_CARD_TIMEOUT,
-         {"ActivateIdle 0 10", "RequestATS 0 100"}},
-    };
-    for (const auto& c : cases) {
-        reader.calls.clear();
-        reader.activateResult = c.activate;
-        reader.cardSak = c.sak;
-        reader.atsResult = c.ats;
-        context.frameSize = 0;
-        EXPECT_EQ(Connect(card), c.expected) << c.name;
-        EXPECT_EQ(reader.calls, c.calls) << c.name;
-        EXPECT_EQ(context.frameSize, 0) << c.name;
-    }
+TEST_F(DesfireExchangeTest, ConnectFailureLeavesTheFrameSize) {
+    channel.activateResult = KESTREL_ERR_ISO14443_4_NOT_SUPPORTED;
+    context.frameSize = 0;
+    EXPECT_EQ(Connect(card), KESTREL_ERR_ISO14443_4_NOT_SUPPORTED);
+    EXPECT_EQ(context.frameSize, 0);
 }
 
 TEST_F(DesfireExchangeTest, PingUsesTheContext) {
     context.blockNumber = 1;
     EXPECT_EQ(Ping(card), KESTREL_OK);
-    // Capacity = frame size, CID 0 with the CID flag, the context's time-out.
-    EXPECT_EQ(reader.calls, std::vector<std::string>{"TclPing 64 0 1 777"});
-    EXPECT_EQ(reader.pingBlockNumber, &context.blockNumber);
-    reader.pingResult = KESTREL_ERR_NO_CARD;
+    // Capacity = frame size, the card time-out.
+    EXPECT_EQ(channel.calls, std::vector<std::string>{"Ping 64 1000"});
+    EXPECT_EQ(channel.pingBlockNumber, &context.blockNumber);
+    channel.pingResult = KESTREL_ERR_NO_CARD;
     EXPECT_EQ(Ping(card), KESTREL_ERR_NO_CARD);
 }
 

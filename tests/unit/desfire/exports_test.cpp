@@ -70,17 +70,17 @@ TEST_F(DesfireExportTest, ContextLife) {
     EXPECT_EQ(DF_GetFrameSize(session, nullptr), KESTREL_ERR_WRONG_PARAMETER);
 
     // A second DF_InitData starts afresh: frame size 0, block number 0.
-    reader->Answer({0x00});
-    reader->Answer({0x00});
+    channel->Answer({0x00});
+    channel->Answer({0x00});
     uint16_t length = 0;
     EXPECT_EQ(DF_SendNativeCMDEx(session, gBuffer, 1, nullptr, &length), KESTREL_OK);
     ASSERT_EQ(DF_InitData(session), KESTREL_OK);
     read();
     EXPECT_EQ(frameSize, 0);
     EXPECT_EQ(DF_SendNativeCMDEx(session, gBuffer, 1, nullptr, &length), KESTREL_OK);
-    ASSERT_EQ(reader->exchanges.size(), 2u);
-    EXPECT_EQ(reader->exchanges[1].blockNumber, 0);
-    EXPECT_EQ(reader->exchanges[1].timeOut, 1000u);
+    ASSERT_EQ(channel->exchanges.size(), 2u);
+    EXPECT_EQ(channel->exchanges[1].blockNumber, 0);
+    EXPECT_EQ(channel->exchanges[1].timeOut, 1000u);
 
     for (auto release : {DF_FreeData, DF_Disconnect}) {
         ASSERT_EQ(DF_InitData(session), KESTREL_OK);
@@ -97,7 +97,8 @@ TEST_F(DesfireExportTest, ReleaseSessionFreesAForgottenContext) {
     // Leak detection of the sanitizer build would report the context if it stayed behind.
     KestrelSession* other = CreateSession(0);
     other->linkProtocol = std::make_unique<UnusedLink>();
-    other->reader = std::make_unique<NativeCardReader>(*other->linkProtocol);
+    other->reader = std::make_unique<reader::StandardReader>(*other->linkProtocol);
+    other->cardChannel = std::make_unique<NativeCard>();
     ASSERT_EQ(DF_InitData(other), KESTREL_OK);
     EXPECT_EQ(ReleaseSession(other, 0), KESTREL_OK);
 }
@@ -105,21 +106,21 @@ TEST_F(DesfireExportTest, ReleaseSessionFreesAForgottenContext) {
 TEST_F(DesfireExportTest, ConnectReplacesTheContext) {
     ASSERT_EQ(DF_InitData(session), KESTREL_OK);
     ASSERT_EQ(DF_SetFrameSize(session, 128), KESTREL_OK);
-    reader->Answer({0x00});
+    channel->Answer({0x00});
     uint16_t length = 0;
     ASSERT_EQ(DF_SendNativeCMDEx(session, gBuffer, 1, nullptr, &length), KESTREL_OK);
 
     EXPECT_EQ(DF_Connect(session), KESTREL_OK);
-    EXPECT_EQ(reader->calls, (std::vector<std::string>{"ActivateIdle 0 10", "RequestATS 0 100"}));
-    reader->Answer({0x00});
+    EXPECT_EQ(channel->calls, std::vector<std::string>{"Activate 0 0 100"});
+    channel->Answer({0x00});
     ASSERT_EQ(DF_SendNativeCMDEx(session, gBuffer, 1, nullptr, &length), KESTREL_OK);
-    const auto& e = reader->exchanges.back();
+    const auto& e = channel->exchanges.back();
     EXPECT_EQ(e.frameSize, 16);
     EXPECT_EQ(e.blockNumber, 0);
     EXPECT_EQ(e.timeOut, 1000u);
 
     // A failed activation still leaves a fresh context (frame size 0).
-    reader->activateResult = KESTREL_ERR_NO_CARD;
+    channel->activateResult = KESTREL_ERR_NO_CARD;
     EXPECT_EQ(DF_Connect(session), KESTREL_ERR_NO_CARD);
     uint16_t frameSize = 99;
     EXPECT_EQ(DF_GetFrameSize(session, &frameSize), KESTREL_OK);
@@ -144,15 +145,15 @@ TEST_F(DesfireExportTest, SendNativeCmdArguments) {
               KESTREL_ERR_WRONG_PARAMETER);
     EXPECT_EQ(DF_SendNativeCMDEx(session, nullptr, 1, nullptr, &length),
               KESTREL_ERR_WRONG_PARAMETER);
-    EXPECT_TRUE(reader->exchanges.empty());
+    EXPECT_TRUE(channel->exchanges.empty());
 
-    reader->Expect({0x6F, 0x01, 0x02}, {0x00, 0x11, 0x22});
+    channel->Expect({0x6F, 0x01, 0x02}, {0x00, 0x11, 0x22});
     EXPECT_EQ(DF_SendNativeCMD(session, command, 3, response + 1, &length, 4321), KESTREL_OK);
     EXPECT_EQ(length, 3);
     EXPECT_EQ(Bytes(response, response + 6), (Bytes{kGuard, 0x00, 0x11, 0x22, kGuard, kGuard}));
-    EXPECT_EQ(reader->exchanges.back().timeOut, 4321u);
-    EXPECT_EQ(reader->exchanges.back().frameSize, 32);
-    EXPECT_TRUE(reader->Done());
+    EXPECT_EQ(channel->exchanges.back().timeOut, 4321u);
+    EXPECT_EQ(channel->exchanges.back().frameSize, 32);
+    EXPECT_TRUE(channel->Done());
 }
 
 // The authentication through the exports runs over the block protocol in
@@ -164,9 +165,9 @@ TEST_F(DesfireExportTest, KeyExportsReachTheCard) {
     // DF_ChangeKey takes the old key before the new one: the CRC of the new key tells them
     // apart.
     const Bytes oldKey = Ramp(0x00, 16), newKey = Ramp(0x80, 16);
-    reader->Answer({0x00});
+    channel->Answer({0x00});
     EXPECT_EQ(DF_ChangeKey(session, 2, oldKey.data(), newKey.data(), key.data()), KESTREL_OK);
-    const Bytes& change = reader->exchanges.back().command;
+    const Bytes& change = channel->exchanges.back().command;
     ASSERT_EQ(change.size(), 26u);
     EXPECT_EQ(Bytes(change.begin(), change.begin() + 2), (Bytes{0xC4, 0x02}));
     const Bytes x = Xor(oldKey, newKey);
@@ -174,27 +175,27 @@ TEST_F(DesfireExportTest, KeyExportsReachTheCard) {
               Concat({x, CardCrcA(x), CardCrcA(newKey), Bytes(4, 0)}));
 
     // DF_ChangeCurKey: the new key under the session key.
-    reader->Answer({0x00});
+    channel->Answer({0x00});
     EXPECT_EQ(DF_ChangeCurKey(session, 0, newKey.data(), key.data()), KESTREL_OK);
-    const Bytes& current = reader->exchanges.back().command;
+    const Bytes& current = channel->exchanges.back().command;
     ASSERT_EQ(current.size(), 26u);
     EXPECT_EQ(CardRecover(key, Bytes(current.begin() + 2, current.begin() + 18)), newKey);
 
-    reader->Expect({0x45}, {0x00, 0x0B, 0x0E});
+    channel->Expect({0x45}, {0x00, 0x0B, 0x0E});
     uint8_t settings = 0, maxKeys = 0;
     EXPECT_EQ(DF_GetKeySettings(session, &settings, &maxKeys), KESTREL_OK);
     EXPECT_EQ(settings, 0x0B);
     EXPECT_EQ(maxKeys, 0x0E);
 
-    reader->Answer({0x00});
+    channel->Answer({0x00});
     EXPECT_EQ(DF_ChangeKeySettings(session, 0x09, key.data()), KESTREL_OK);
-    const Bytes& change2 = reader->exchanges.back().command;
+    const Bytes& change2 = channel->exchanges.back().command;
     ASSERT_EQ(change2.size(), 9u);
     EXPECT_EQ(CardRecover(key, Bytes(change2.begin() + 1, change2.end())),
               Concat({{0x09}, CardCrcA({0x09}), Bytes(5, 0)}));
-    EXPECT_TRUE(reader->Done());
+    EXPECT_TRUE(channel->Done());
     EXPECT_EQ(DF_Ping(session), KESTREL_OK);
-    EXPECT_EQ(reader->calls.back(), "TclPing 0 0 1 1000");
+    EXPECT_EQ(channel->calls.back(), "Ping 0 1000");
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Test support for the DESFire application, file and data exports: a session whose reader is
+// Test support for the DESFire application, file and data exports: a session whose card channel is
 // the played card of native_card.h, the card's side of MAC and enciphered data (EVP, through
 // card_cipher.h), and cards that answer with data in frames or take data in frames.
 #pragma once
@@ -12,6 +12,7 @@
 
 #include "KestrelAPI.h"
 #include "api/session.h"
+#include "reader/standard_reader.h"
 #include "unit/desfire/card_cipher.h"
 #include "unit/desfire/native_card.h"
 #include "unit/mifare/card_script.h"
@@ -26,15 +27,16 @@ constexpr uint8_t kDfGuard = 0xCC;
 #__VA_ARGS__, [=](KestrelSession * s) { return __VA_ARGS__; } \
     }
 
-// A session whose reader is the played card of native_card.h, without a DESFire context.
+// A session whose card channel is the played card of native_card.h, without a DESFire context.
 class NativeSessionTest : public ::testing::Test {
   protected:
     void SetUp() override {
         session = CreateSession(0);
         session->linkProtocol = std::make_unique<UnusedLink>();
-        auto fake = std::make_unique<NativeCardReader>(*session->linkProtocol);
-        reader = fake.get();
-        session->reader = std::move(fake);
+        session->reader = std::make_unique<reader::StandardReader>(*session->linkProtocol);
+        auto fake = std::make_unique<NativeCard>();
+        channel = fake.get();
+        session->cardChannel = std::move(fake);
     }
     void TearDown() override { ReleaseSession(session, 0); }
 
@@ -44,12 +46,12 @@ class NativeSessionTest : public ::testing::Test {
         for (const SessionCall& c : calls) {
             EXPECT_EQ(c.call(session), KESTREL_ERR_DF_NO_DESFIRE_SESSION) << c.name;
         }
-        EXPECT_TRUE(reader->exchanges.empty());
-        EXPECT_TRUE(reader->calls.empty());
+        EXPECT_TRUE(channel->exchanges.empty());
+        EXPECT_TRUE(channel->calls.empty());
     }
 
     KestrelSession* session = nullptr;
-    NativeCardReader* reader = nullptr;
+    NativeCard* channel = nullptr;
 };
 
 // A connected session with a DESFire context, frame size 64.

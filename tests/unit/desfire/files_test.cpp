@@ -86,12 +86,12 @@ TEST_F(DesfireFileTest, CommandsByteForByteAndCardErrors) {
     };
     // clang-format on
     for (const auto& [c, command] : cases) {
-        reader->Expect(command, {0x00});
+        channel->Expect(command, {0x00});
         EXPECT_EQ(c.call(session), KESTREL_OK) << c.name;
         // The card's refusal comes back as 0xA100 + status.
-        reader->Expect(command, {0xDE});
+        channel->Expect(command, {0xDE});
         EXPECT_EQ(c.call(session), KESTREL_ERR_DF_DUPLICATE) << c.name;
-        EXPECT_TRUE(reader->Done()) << c.name;
+        EXPECT_TRUE(channel->Done()) << c.name;
     }
     // The access rights are needed.
     EXPECT_EQ(DF_CreateStdFile(session, 1, 0, nullptr, 32), KESTREL_ERR_WRONG_PARAMETER);
@@ -99,34 +99,34 @@ TEST_F(DesfireFileTest, CommandsByteForByteAndCardErrors) {
     EXPECT_EQ(DF_CreateValueFile(session, 1, 0, nullptr, 0, 1, 0, 0), KESTREL_ERR_WRONG_PARAMETER);
     EXPECT_EQ(DF_CreateRecordFile(session, 1, 0, nullptr, 8, 1, 0), KESTREL_ERR_WRONG_PARAMETER);
     EXPECT_EQ(DF_ChangeFileSettings(session, 1, 0, nullptr, nullptr), KESTREL_ERR_WRONG_PARAMETER);
-    EXPECT_TRUE(reader->exchanges.size() == cases.size() * 2);
+    EXPECT_TRUE(channel->exchanges.size() == cases.size() * 2);
 }
 
 TEST_F(DesfireFileTest, GetVersionCollectsEveryFrame) {
     const Bytes version = Ramp(0x01, 28);
     // DF_GetVersionI has room for exactly 28 bytes: a last frame beyond it is not copied.
-    reader->Expect({0x60}, Concat({{0xAF}, Bytes(version.begin(), version.begin() + 7)}));
-    reader->Expect({0xAF}, Concat({{0x00}, Bytes(version.begin() + 7, version.end())}));
+    channel->Expect({0x60}, Concat({{0xAF}, Bytes(version.begin(), version.begin() + 7)}));
+    channel->Expect({0xAF}, Concat({{0x00}, Bytes(version.begin() + 7, version.end())}));
     Guarded full(28);
     ASSERT_EQ(DF_GetVersionI(session, full.data()), KESTREL_OK);
     EXPECT_EQ(full.Inner(28), version);
     EXPECT_TRUE(full.GuardsIntact());
-    reader->Expect({0x60}, Concat({{0xAF}, Bytes(version.begin(), version.begin() + 7)}));
-    reader->Expect({0xAF}, Concat({{0x00}, Ramp(0x40, 22)}));
+    channel->Expect({0x60}, Concat({{0xAF}, Bytes(version.begin(), version.begin() + 7)}));
+    channel->Expect({0xAF}, Concat({{0x00}, Ramp(0x40, 22)}));
     Guarded small(28);
     ASSERT_EQ(DF_GetVersionI(session, small.data()), KESTREL_OK);
     EXPECT_EQ(small.Inner(7), Bytes(version.begin(), version.begin() + 7));
     EXPECT_EQ(small.bytes.back(), kDfGuard);
     EXPECT_EQ(small.bytes[8], kDfGuard);
 
-    reader->Answer(Concat({{0x00}, version}));
+    channel->Answer(Concat({{0x00}, version}));
     Guarded exact(28);
     uint16_t length = 28;
     ASSERT_EQ(DF_GetVersion(session, exact.data(), &length), KESTREL_OK);
     EXPECT_EQ(length, 28);
     EXPECT_EQ(exact.Inner(28), version);
     EXPECT_TRUE(exact.GuardsIntact());
-    EXPECT_TRUE(reader->Done());
+    EXPECT_TRUE(channel->Done());
 }
 
 struct ListCase {
@@ -156,7 +156,7 @@ TEST_F(DesfireFileTest, ListAppsReportsOnlyIdentifiersReceived) {
         }
         data.insert(data.end(), c.extraBytes, 0x77);
         FramedAnswerCard card(data);
-        reader->card = std::ref(card);
+        channel->card = std::ref(card);
         std::vector<uint32_t> aids(c.countIn + 2, 0xCCCCCCCC);
         uint16_t count = c.countIn;
         ASSERT_EQ(DF_ListApps(session, aids.data() + 1, &count), KESTREL_OK) << c.name;
@@ -168,14 +168,14 @@ TEST_F(DesfireFileTest, ListAppsReportsOnlyIdentifiersReceived) {
         }
     }
     // Failures leave the count alone.
-    reader->card = nullptr;
-    reader->Answer({0xA0});
+    channel->card = nullptr;
+    channel->Answer({0xA0});
     uint16_t count = 7;
     EXPECT_EQ(DF_ListApps(session, gAids, &count), KESTREL_ERR_DF_APPLICATION_NOT_FOUND);
     EXPECT_EQ(count, 7);
     EXPECT_EQ(DF_ListApps(session, gAids, nullptr), KESTREL_ERR_WRONG_PARAMETER);
     EXPECT_EQ(DF_ListApps(session, nullptr, &count), KESTREL_ERR_WRONG_PARAMETER);
-    EXPECT_TRUE(reader->Done());
+    EXPECT_TRUE(channel->Done());
 }
 
 struct Enumeration {
@@ -203,21 +203,21 @@ TEST_F(DesfireFileTest, EnumAppsCallsBackForEachIdentifierUntilStopped) {
             data.insert(data.end(), {static_cast<uint8_t>(i + 1), 0x00, 0xF0});
         }
         FramedAnswerCard card(data);
-        reader->card = std::ref(card);
+        channel->card = std::ref(card);
         Enumeration e;
         e.stopAfter = c.stopAfter;
         ASSERT_EQ(DF_EnumApps(session, reinterpret_cast<uintptr_t>(&e), Collect), KESTREL_OK);
         ASSERT_EQ(e.seen.size(), c.seen) << c.appCount << " " << c.stopAfter;
         for (size_t i = 0; i < e.seen.size(); ++i) EXPECT_EQ(e.seen[i], 0xF00000u + i + 1);
     }
-    reader->card = nullptr;
-    reader->Answer({0xCA});
+    channel->card = nullptr;
+    channel->Answer({0xCA});
     Enumeration e;
     EXPECT_EQ(DF_EnumApps(session, reinterpret_cast<uintptr_t>(&e), Collect),
               KESTREL_ERR_DF_COMMAND_ABORTED);
     EXPECT_TRUE(e.seen.empty());
     EXPECT_EQ(DF_EnumApps(session, 0, nullptr), KESTREL_ERR_WRONG_PARAMETER);
-    EXPECT_TRUE(reader->Done());
+    EXPECT_TRUE(channel->Done());
 }
 
 TEST_F(DesfireFileTest, GetFileIdsCopiesAtMost16ReceivedBytes) {
@@ -227,7 +227,7 @@ TEST_F(DesfireFileTest, GetFileIdsCopiesAtMost16ReceivedBytes) {
     };
     for (const IdsCase& c : std::vector<IdsCase>{{0, 0}, {3, 3}, {16, 16}, {17, 16}, {70, 16}}) {
         FramedAnswerCard card(Ramp(0x00, c.received));
-        reader->card = std::ref(card);
+        channel->card = std::ref(card);
         Guarded ids(16);
         uint8_t count = 0xCC;
         ASSERT_EQ(DF_GetFileIDs(session, &count, ids.data()), KESTREL_OK) << c.received;
@@ -239,8 +239,8 @@ TEST_F(DesfireFileTest, GetFileIdsCopiesAtMost16ReceivedBytes) {
             EXPECT_EQ(ids.bytes[c.count + 1], kDfGuard);
         }
     }
-    reader->card = nullptr;
-    reader->Answer({0xA0});
+    channel->card = nullptr;
+    channel->Answer({0xA0});
     Guarded ids(16);
     uint8_t count = 0xCC;
     EXPECT_EQ(DF_GetFileIDs(session, &count, ids.data()), KESTREL_ERR_DF_APPLICATION_NOT_FOUND);
@@ -248,7 +248,7 @@ TEST_F(DesfireFileTest, GetFileIdsCopiesAtMost16ReceivedBytes) {
     EXPECT_TRUE(ids.Untouched());
     EXPECT_EQ(DF_GetFileIDs(session, nullptr, ids.data()), KESTREL_ERR_WRONG_PARAMETER);
     EXPECT_EQ(DF_GetFileIDs(session, &count, nullptr), KESTREL_ERR_WRONG_PARAMETER);
-    EXPECT_TRUE(reader->Done());
+    EXPECT_TRUE(channel->Done());
 }
 
 // The outputs of DF_GetFileSettings, each between guards.
@@ -281,7 +281,7 @@ TEST_F(DesfireFileTest, GetFileSettingsUnpacksTheAnswer) {
         {"header only", {0x00, 0x04, 0x00, 0xEE, 0xEE}, 0x04, 0x00, {0x0E, 0x0E, 0x0E, 0x0E}},
     };
     for (const SettingsCase& c : cases) {
-        reader->Expect({0xF5, 0x09}, c.answer);
+        channel->Expect({0xF5, 0x09}, c.answer);
         SettingsOut out;
         ASSERT_EQ(out.Get(session, 9), KESTREL_OK) << c.name;
         const size_t specific = c.answer.size() - 5;
@@ -295,7 +295,7 @@ TEST_F(DesfireFileTest, GetFileSettingsUnpacksTheAnswer) {
             EXPECT_EQ(out.specific.bytes[specific + 1], kDfGuard) << c.name;
         }
     }
-    EXPECT_TRUE(reader->Done());
+    EXPECT_TRUE(channel->Done());
 }
 
 TEST_F(DesfireFileTest, GetFileSettingsFailuresWriteNothing) {
@@ -311,7 +311,7 @@ TEST_F(DesfireFileTest, GetFileSettingsFailuresWriteNothing) {
         {"file not found", {0xF0}, KESTREL_ERR_DF_FILE_NOT_FOUND},
     };
     for (const FailureCase& c : cases) {
-        reader->Answer(c.answer);
+        channel->Answer(c.answer);
         SettingsOut out;
         EXPECT_EQ(out.Get(session, 1), c.result) << c.name;
         EXPECT_TRUE(out.Untouched()) << c.name;
@@ -324,50 +324,50 @@ TEST_F(DesfireFileTest, GetFileSettingsFailuresWriteNothing) {
                                  out.length.data(), nullptr),
               KESTREL_ERR_WRONG_PARAMETER);
     EXPECT_TRUE(out.Untouched());
-    EXPECT_TRUE(reader->Done());
+    EXPECT_TRUE(channel->Done());
 }
 
 TEST_F(DesfireFileTest, ChangeFileSettingsPlainWhenTheChangeRightIsFree) {
     const uint8_t newRights[4] = {0x01, 0x02, 0x0E, 0x00};
     // Change right 0xE: plain, and no session key needed.
-    reader->Expect({0xF5, 0x04}, {0x00, 0x00, 0x00, 0x3E, 0x12, 0x20, 0x00, 0x00});
-    reader->Expect({0x5F, 0x04, 0x03, 0xE0, 0x12}, {0x00});
+    channel->Expect({0xF5, 0x04}, {0x00, 0x00, 0x00, 0x3E, 0x12, 0x20, 0x00, 0x00});
+    channel->Expect({0x5F, 0x04, 0x03, 0xE0, 0x12}, {0x00});
     EXPECT_EQ(DF_ChangeFileSettings(session, 4, 0x03, newRights, nullptr), KESTREL_OK);
-    EXPECT_TRUE(reader->Done());
+    EXPECT_TRUE(channel->Done());
 
     // Any other change right: enciphered under the session key.
     for (uint8_t changeRight : {0x00, 0x03, 0x0F}) {
-        reader->Expect({0xF5, 0x04}, {0x00, 0x00, 0x00, static_cast<uint8_t>(0xE0 | changeRight),
-                                      0x12, 0x20, 0x00, 0x00});
-        reader->Answer({0x00});
+        channel->Expect({0xF5, 0x04}, {0x00, 0x00, 0x00, static_cast<uint8_t>(0xE0 | changeRight),
+                                       0x12, 0x20, 0x00, 0x00});
+        channel->Answer({0x00});
         EXPECT_EQ(DF_ChangeFileSettings(session, 4, 0x01, newRights, kSessionKey.data()),
                   KESTREL_OK);
-        const Bytes& command = reader->exchanges.back().command;
+        const Bytes& command = channel->exchanges.back().command;
         ASSERT_EQ(command.size(), 10u);
         EXPECT_EQ(Bytes(command.begin(), command.begin() + 2), (Bytes{0x5F, 0x04}));
         const Bytes plain = {0x01, 0xE0, 0x12};
         EXPECT_EQ(CardRecover(kSessionKey, Bytes(command.begin() + 2, command.end())),
                   Concat({plain, CardCrcA(plain), Bytes(3, 0)}));
-        EXPECT_TRUE(reader->Done());
+        EXPECT_TRUE(channel->Done());
     }
 
     // ... where a missing key shows only once the settings are read.
-    reader->Expect({0xF5, 0x04}, {0x00, 0x00, 0x00, 0x30, 0x12, 0x20, 0x00, 0x00});
+    channel->Expect({0xF5, 0x04}, {0x00, 0x00, 0x00, 0x30, 0x12, 0x20, 0x00, 0x00});
     EXPECT_EQ(DF_ChangeFileSettings(session, 4, 0x01, newRights, nullptr),
               KESTREL_ERR_DF_NO_SESSION_KEY);
     // Failures of the settings read stop it.
-    reader->Expect({0xF5, 0x04}, {0xF0});
+    channel->Expect({0xF5, 0x04}, {0xF0});
     EXPECT_EQ(DF_ChangeFileSettings(session, 4, 0x01, newRights, kSessionKey.data()),
               KESTREL_ERR_DF_FILE_NOT_FOUND);
-    reader->Expect({0xF5, 0x04}, {0x00, 0x00, 0x00});
+    channel->Expect({0xF5, 0x04}, {0x00, 0x00, 0x00});
     EXPECT_EQ(DF_ChangeFileSettings(session, 4, 0x01, newRights, kSessionKey.data()),
               KESTREL_ERR_WRONG_ANSWER_LENGTH);
     // The change itself refused.
-    reader->Expect({0xF5, 0x04}, {0x00, 0x00, 0x00, 0x3E, 0x12, 0x20, 0x00, 0x00});
-    reader->Answer({0x9D});
+    channel->Expect({0xF5, 0x04}, {0x00, 0x00, 0x00, 0x3E, 0x12, 0x20, 0x00, 0x00});
+    channel->Answer({0x9D});
     EXPECT_EQ(DF_ChangeFileSettings(session, 4, 0x01, newRights, nullptr),
               KESTREL_ERR_DF_PERMISSION_DENIED);
-    EXPECT_TRUE(reader->Done());
+    EXPECT_TRUE(channel->Done());
 }
 
 }  // namespace

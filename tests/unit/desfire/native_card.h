@@ -1,8 +1,7 @@
-// A reader whose ISO/IEC 14443-4 exchange is played by the test, for the DESFire layer: each
-// TclExchange hands the native command to the test's card and returns the card's response
-// the way the block protocol does (the response must fit the capacity, else
-// KESTREL_ERR_READING_TOO_MUCH; the block number is handed back toggled on success only).
-// The block protocol itself is not run here.
+// A card channel played by the test, for the DESFire layer: each Exchange hands the native
+// command to the test's card and returns the card's response the way the block protocol does
+// (the response must fit the capacity, else KESTREL_ERR_READING_TOO_MUCH; the block number is
+// handed back toggled on success only). The block protocol itself is not run here.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,29 +15,28 @@
 #include <utility>
 #include <vector>
 
+#include "iso14443_4/card_channel.h"
 #include "link/link_protocol.h"
-#include "reader/reader.h"
 #include "support/frames.h"
 
 namespace kestrel::test {
 
-// A link protocol that is never used: the reader below answers without it.
+// A link protocol that is never used: the session's reader stands idle behind the played card.
 class UnusedLink : public link::LinkProtocol {
   public:
     Result Exchange(link::ReaderCommand&, uint32_t) override {
-        ADD_FAILURE() << "the DESFire layer went past the reader";
+        ADD_FAILURE() << "the DESFire layer went past the card channel";
         return KESTREL_ERR_COMMAND_NOT_SUPPORTED;
     }
 };
 
-class NativeCardReader : public reader::Reader {
+class NativeCard : public iso14443_4::CardChannel {
   public:
-    // One TclExchange as the DESFire layer made it.
-    struct Exchange {
+    // One Exchange as the DESFire layer made it.
+    struct Sent {
         Bytes command;
         uint16_t capacity;
         uint16_t frameSize;
-        uint8_t cid, nad, cidFlag, nadFlag;
         const uint8_t* blockNumberAddress;
         uint8_t blockNumber;
         uint32_t timeOut;
@@ -46,8 +44,6 @@ class NativeCardReader : public reader::Reader {
     // The card: answers one native command into `response`; a non-zero result stands for a
     // failed exchange.
     using Card = std::function<Result(const Bytes& command, Bytes& response)>;
-
-    explicit NativeCardReader(link::LinkProtocol& link) : Reader(link) {}
 
     // Script steps, used while no `card` function is set.
     void Expect(Bytes command, Bytes response) {
@@ -57,13 +53,12 @@ class NativeCardReader : public reader::Reader {
     void Fail(Result result) { script_.push_back({std::nullopt, {}, result}); }
     bool Done() const { return script_.empty() && surprises.empty(); }
 
-    Result TclExchange(const uint8_t* request, uint16_t requestLength, uint8_t* answer,
-                       uint16_t* answerLength, uint16_t frameSize, uint8_t cid, uint8_t nad,
-                       uint8_t cidFlag, uint8_t nadFlag, uint8_t* blockNumber,
-                       uint32_t cardTimeOut) override {
+    Result Exchange(uint8_t* blockNumber, uint16_t frameSize, const uint8_t* request,
+                    uint16_t requestLength, uint8_t* answer, uint16_t* answerLength,
+                    uint32_t cardTimeOut) override {
         const Bytes command(request, request + requestLength);
-        exchanges.push_back({command, *answerLength, frameSize, cid, nad, cidFlag, nadFlag,
-                             blockNumber, *blockNumber, cardTimeOut});
+        exchanges.push_back(
+            {command, *answerLength, frameSize, blockNumber, *blockNumber, cardTimeOut});
         Bytes response;
         const Result r = card ? card(command, response) : Play(command, response);
         if (r != KESTREL_OK) return r;
@@ -73,42 +68,32 @@ class NativeCardReader : public reader::Reader {
         *blockNumber = static_cast<uint8_t>((*blockNumber & 1) ^ 1);
         return KESTREL_OK;
     }
-
-    Result ActivateIdle(uint8_t option, uint16_t* atqa, uint8_t* sak, uint8_t* uid,
-                        uint8_t* uidLength) override {
-        calls.push_back(Describe("ActivateIdle", option, *uidLength));
+    Result Activate(iso14443_4::AtsActivation activation, uint8_t parameter, uint8_t* ats,
+                    uint16_t* atsLength) override {
+        calls.push_back(Describe("Activate", static_cast<unsigned>(activation), parameter) + " " +
+                        std::to_string(*atsLength));
         if (activateResult != KESTREL_OK) return activateResult;
-        *atqa = 0x0344;
-        *sak = cardSak;
-        const uint8_t cardUid[7] = {0x04, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
-        std::copy(cardUid, cardUid + 7, uid);
-        *uidLength = 7;
-        return KESTREL_OK;
-    }
-    Result RequestATS(uint8_t parameter, uint8_t* ats, uint16_t* atsLength) override {
-        calls.push_back(Describe("RequestATS", parameter, *atsLength));
-        if (atsResult != KESTREL_OK) return atsResult;
         const uint8_t cardAts[6] = {0x06, 0x75, 0x77, 0x81, 0x02, 0x80};  // FSCI 5: 64 bytes
         std::copy(cardAts, cardAts + 6, ats);
         *atsLength = 6;
         return KESTREL_OK;
     }
-    Result TclPing(uint16_t capacity, uint8_t cid, uint8_t cidFlag, const uint8_t* blockNumber,
-                   uint32_t cardTimeOut) override {
-        calls.push_back(Describe("TclPing", capacity, cid) + " " + std::to_string(cidFlag) + " " +
-                        std::to_string(cardTimeOut));
+    Result Ping(const uint8_t* blockNumber, uint16_t capacity, uint32_t cardTimeOut) override {
+        calls.push_back(Describe("Ping", capacity, cardTimeOut));
         pingBlockNumber = blockNumber;
         return pingResult;
     }
+    Result Deselect(uint16_t capacity) override {
+        calls.push_back(Describe("Deselect", capacity, 0));
+        return KESTREL_OK;
+    }
 
     Card card;
-    std::vector<Exchange> exchanges;
-    std::vector<std::string> calls;  // the other slots
+    std::vector<Sent> exchanges;
+    std::vector<std::string> calls;  // the other operations
     std::vector<std::string> surprises;
     Result activateResult = KESTREL_OK;
-    Result atsResult = KESTREL_OK;
     Result pingResult = KESTREL_OK;
-    uint8_t cardSak = 0x20;
     const uint8_t* pingBlockNumber = nullptr;
 
   private:
@@ -118,8 +103,8 @@ class NativeCardReader : public reader::Reader {
         Result result;
     };
 
-    static std::string Describe(const char* slot, unsigned first, unsigned second) {
-        return std::string(slot) + " " + std::to_string(first) + " " + std::to_string(second);
+    static std::string Describe(const char* operation, unsigned first, unsigned second) {
+        return std::string(operation) + " " + std::to_string(first) + " " + std::to_string(second);
     }
 
     Result Play(const Bytes& command, Bytes& response) {

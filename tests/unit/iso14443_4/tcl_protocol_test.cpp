@@ -1,325 +1,43 @@
-// ISO/IEC 14443-4 on the standard reader: the reader commands that carry it, the block
-// builders and the block protocol, against a scripted reader and card.
-#include "reader/iso14443_4.h"
-
+// The host side of the ISO/IEC 14443-4 block protocol over a scripted reader: PPS, chaining,
+// waiting-time extensions, retries, the presence check, deselection, activation with RATS.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <climits>
-#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "link/block_framing_protocol.h"
-#include "reader/standard_reader.h"
-#include "support/scripted_comm.h"
-#include "unit/mifare/card_script.h"
+#include "iso14443_4/activation.h"
+#include "iso14443_4/card_channel.h"
+#include "iso14443_4/tcl_protocol.h"
+#include "unit/reader/block_script.h"
 
-namespace kestrel::reader {
+namespace kestrel::iso14443_4 {
 namespace {
 
-using test::Bytes;
-using test::Cat;
-using test::Count;
-using test::Describe;
-using test::Frame;
-using test::kGuard;
+using namespace ::kestrel::test;
 
-constexpr uint8_t kOk = 0x00;
-constexpr uint8_t kNoCard = 0xFF;       // KESTREL_ERR_NO_CARD
-constexpr uint8_t kCardTimeOut = 0xEA;  // KESTREL_ERR_FRAME_CARD_TIMEOUT
-
-constexpr uint32_t kTimeOut = 3000;
-const Bytes kTimeOutBytes = {0xB8, 0x0B, 0x00, 0x00};
-
-Bytes Le16(uint32_t v) {
-    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
-}
-Bytes Le32(uint32_t v) {
-    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-            static_cast<uint8_t>(v >> 24)};
-}
-
-// The parameters of reader command 0x03 carrying `block`.
-Bytes BlockParams(const Bytes& block) {
-    return Cat({{0x1E}, Le16(static_cast<uint32_t>(block.size())), block});
-}
-
-// One exchange of the block protocol: the block the host must send and what comes back.
-struct Step {
-    Bytes sent;
-    Bytes answer;          // the card's block in the reader's answer
-    uint8_t status = kOk;  // the reader's status byte
-    bool linkFails = false;
-};
-Step Card(Bytes sent, Bytes answer) {
-    return {std::move(sent), std::move(answer)};
-}
-Step ReaderFails(Bytes sent, uint8_t status, Bytes answer = {}) {
-    return {std::move(sent), std::move(answer), status};
-}
-Step LinkFails(Bytes sent) {
-    return {std::move(sent), {}, kOk, true};
-}
-
-class Iso14443_4Test : public ::testing::Test {
+class TclProtocolTest : public BlockScriptTest {
   protected:
-    void SetUp() override {
-        reader.SetPause([this](uint32_t ms) { pauses.push_back(ms); });
+    // One message with CID 0 (`cidFlag` set) or without CID; the block number is handed back
+    // on success, as the card channel does.
+    Result Exchange(const uint8_t* request, uint16_t requestLength, uint8_t* answer,
+                    uint16_t* answerLength, uint16_t frameSize, uint8_t cidFlag, uint8_t* number,
+                    uint32_t cardTimeOut = kTimeOut) {
+        TclProtocol card(reader, frameSize, Cid(cidFlag), cardTimeOut, *number);
+        const Result r = card.Exchange(request, requestLength, answer, answerLength);
+        if (r == KESTREL_OK) *number = card.BlockNumber();
+        return r;
     }
-
-    // Expects reader command `code` with `params`, answered with `status` and `data`.
-    void Expect(uint8_t code, const Bytes& params, uint8_t status = kOk, const Bytes& data = {}) {
-        expected_.push_back(Describe(code, params));
-        comm.Expect(Frame(sequence_, code, params), Frame(sequence_, status, data));
-        ++sequence_;
+    static std::optional<uint8_t> Cid(uint8_t cidFlag) {
+        return cidFlag != 0 ? std::optional<uint8_t>(0) : std::nullopt;
     }
-    // Expects reader command `code` with `params` whose write fails.
-    void ExpectWriteFailure(uint8_t code, const Bytes& params) {
-        expected_.push_back(Describe(code, params));
-        comm.FailWrite(KESTREL_ERR_RS232_WRITE);
-        ++sequence_;
-    }
-    void ExpectCardTimeOut(const Bytes& value = kTimeOutBytes, uint8_t status = kOk) {
-        Expect(0x27, value, status);
-    }
-    void ExpectStep(const Step& s) {
-        if (s.linkFails) {
-            ExpectWriteFailure(0x03, BlockParams(s.sent));
-        } else {
-            Expect(0x03, BlockParams(s.sent), s.status, s.answer);
-        }
-    }
-
-    // Compares the traffic with the script and starts a new script.
-    void CheckTraffic(const std::string& label) {
-        std::vector<std::string> sent;
-        for (const Bytes& r : comm.requests) {
-            sent.push_back(Describe(r[2], Bytes(r.begin() + 5, r.end() - 2)));
-        }
-        EXPECT_EQ(sent, expected_) << label;
-        EXPECT_TRUE(comm.Done()) << label;
-        expected_.clear();
-        comm.requests.clear();
-        comm.surprises.clear();
-        comm.writeTimeOuts.clear();
-        comm.readTimeOuts.clear();
-        pauses.clear();
-    }
-
-    test::ScriptedComm comm;
-    link::BlockFramingProtocol link{comm};
-    StandardReader reader{link};
-    std::vector<uint32_t> pauses;
-
-  private:
-    std::vector<std::string> expected_;
-    uint8_t sequence_ = 0;
+    ReaderChannel channel{reader};
 };
-
-// Block builders.
-
-TEST_F(Iso14443_4Test, BlockBuilders) {
-    uint8_t answer[8];
-    uint16_t length = 0;
-    uint8_t* a = answer;
-    uint16_t* l = &length;
-    const uint8_t info[3] = {0x10, 0x20, 0x30};
-    const struct {
-        Bytes block;
-        std::function<Result()> call;
-    } cases[] = {
-        {{0x02, 0x10, 0x20, 0x30}, [&] { return reader.SendIBlock(0x02, 7, 9, info, 3, a, l); }},
-        {{0x1B, 0x07, 0x10, 0x20, 0x30},
-         [&] { return reader.SendIBlock(0x1B, 7, 9, info, 3, a, l); }},
-        {{0x0E, 0x07, 0x09, 0x10, 0x20},
-         [&] { return reader.SendIBlock(0x0E, 7, 9, info, 2, a, l); }},
-        {{0x03}, [&] { return reader.SendIBlock(0x03, 0, 0, nullptr, 0, a, l); }},
-        {{0xA3}, [&] { return reader.SendRBlock(0x03, 0x05, 0, a, l); }},
-        {{0xAA, 0x05}, [&] { return reader.SendRBlock(0x0A, 0x05, 0, a, l); }},
-        {{0xBB, 0x00}, [&] { return reader.SendRBlock(0x1B, 0x00, 1, a, l); }},
-        {{0xC2}, [&] { return reader.SendSBlock(0, 0x05, kSBlockDeselect, 0x11, a, l); }},
-        {{0xCA, 0x05}, [&] { return reader.SendSBlock(1, 0x05, kSBlockDeselect, 0x11, a, l); }},
-        {{0xFA, 0x05, 0x11}, [&] { return reader.SendSBlock(1, 0x05, kSBlockWtx, 0x11, a, l); }},
-        {{0xF2, 0x3F}, [&] { return reader.SendSBlock(0, 0x05, kSBlockWtx, 0x3F, a, l); }},
-    };
-    for (const auto& c : cases) {
-        const std::string name = Describe(0x03, c.block);
-        length = sizeof answer;
-        Expect(0x03, BlockParams(c.block), kOk, {0x0A, 0x00});
-        EXPECT_EQ(c.call(), KESTREL_OK) << name;
-        EXPECT_EQ(length, 2) << name;
-        CheckTraffic(name);
-    }
-
-    // Kinds the builders do not know send nothing.
-    length = sizeof answer;
-    EXPECT_EQ(reader.SendRBlock(0x02, 0, 2, answer, &length), KESTREL_ERR_UNKNOWN_COMMAND);
-    EXPECT_EQ(reader.SendSBlock(0, 0, 0x10, 0, answer, &length), KESTREL_ERR_UNKNOWN_COMMAND);
-    EXPECT_EQ(reader.SendSBlock(0, 0, 0x31, 0, answer, &length), KESTREL_ERR_UNKNOWN_COMMAND);
-    CheckTraffic("unknown kinds");
-}
-
-// Reader command 0x03.
-
-TEST_F(Iso14443_4Test, ExchangeBlockAnswerRules) {
-    const Bytes block = {0x02, 0x60};
-    const struct {
-        const char* name;
-        uint16_t capacity;
-        uint8_t status;
-        Bytes answer;
-        Result expected;
-        bool copied;
-    } cases[] = {
-        {"fits exactly", 3, kOk, {0x02, 0x90, 0x00}, KESTREL_OK, true},
-        {"one byte too long", 2, kOk, {0x02, 0x90, 0x00}, KESTREL_ERR_WRONG_PARAMETER, false},
-        {"too long, failed", 2, kNoCard, {1, 2, 3}, KESTREL_ERR_WRONG_PARAMETER, false},
-        {"failed, copied", 4, kCardTimeOut, {0x0A, 0x00}, KESTREL_ERR_FRAME_CARD_TIMEOUT, true},
-        {"empty answer, capacity 0", 0, kOk, {}, KESTREL_OK, true},
-    };
-    for (const auto& c : cases) {
-        Bytes buffer(c.capacity + 2u, kGuard);
-        uint16_t length = c.capacity;
-        Expect(0x03, Cat({{0x1E, 0x02, 0x00}, block}), c.status, c.answer);
-        EXPECT_EQ(reader.ExchangeBlock(0x1E, block.data(), 2, buffer.data() + 1, &length),
-                  c.expected)
-            << c.name;
-        // The length is stored before the capacity check.
-        EXPECT_EQ(length, c.answer.size()) << c.name;
-        Bytes want(c.capacity + 2u, kGuard);
-        if (c.copied) std::copy(c.answer.begin(), c.answer.end(), want.begin() + 1);
-        EXPECT_EQ(buffer, want) << c.name;
-        CheckTraffic(c.name);
-    }
-
-    // A failed exchange leaves the length alone.
-    uint16_t length = 5;
-    uint8_t answer[5];
-    ExpectWriteFailure(0x03, Cat({{0x07, 0x02, 0x00}, block}));
-    EXPECT_EQ(reader.ExchangeBlock(0x07, block.data(), 2, answer, &length),
-              KESTREL_ERR_RS232_WRITE);
-    EXPECT_EQ(length, 5);
-    // Pointers the command needs.
-    EXPECT_EQ(reader.ExchangeBlock(0x1E, block.data(), 2, answer, nullptr),
-              KESTREL_ERR_WRONG_PARAMETER);
-    EXPECT_EQ(reader.ExchangeBlock(0x1E, nullptr, 2, answer, &length), KESTREL_ERR_WRONG_PARAMETER);
-    EXPECT_EQ(reader.ExchangeBlock(0x1E, block.data(), 2, nullptr, &length),
-              KESTREL_ERR_WRONG_PARAMETER);
-    CheckTraffic("failures");
-}
-
-// Reader command 0x48.
-
-TEST_F(Iso14443_4Test, ExchangeTimedLayoutAndAnswer) {
-    const Bytes frame = {0xD0, 0x11, 0x05};
-    const Bytes params = Cat({{0x03, 0x00, 0x01}, Le32(1000), frame});
-    const struct {
-        const char* name;
-        uint16_t capacity;
-        uint8_t status;
-        Bytes answer;
-        Result expected;
-        int storedLength;  // -1: untouched
-        Bytes copied;
-    } cases[] = {
-        {"answer copied", 3, kOk, {1, 0, 0xD0}, KESTREL_OK, 1, {0xD0}},
-        {"beyond the announced length", 3, kOk, {1, 0, 0xD0, 0x77}, KESTREL_OK, 1, {0xD0}},
-        {"above capacity", 1, kOk, {2, 0, 0xD0, 0x11}, KESTREL_ERR_WRONG_PARAMETER, 2, {}},
-        {"beyond the answer", 3, kOk, {3, 0, 0xD0}, KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT, -1, {}},
-        {"no length", 3, kOk, {0x01}, KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT, -1, {}},
-        {"failed, no answer", 3, kNoCard, {}, KESTREL_ERR_NO_CARD, -1, {}},
-        {"failed", 3, kCardTimeOut, {1, 0, 0xD0}, KESTREL_ERR_FRAME_CARD_TIMEOUT, 1, {0xD0}},
-    };
-    for (const auto& c : cases) {
-        Bytes buffer(c.capacity + 2u, kGuard);
-        uint16_t length = c.capacity;
-        Expect(0x48, params, c.status, c.answer);
-        EXPECT_EQ(reader.ExchangeTimed(frame.data(), 3, buffer.data() + 1, &length, 1, 1000),
-                  c.expected)
-            << c.name;
-        EXPECT_EQ(length, c.storedLength < 0 ? c.capacity : c.storedLength) << c.name;
-        Bytes want(c.capacity + 2u, kGuard);
-        std::copy(c.copied.begin(), c.copied.end(), want.begin() + 1);
-        EXPECT_EQ(buffer, want) << c.name;
-        CheckTraffic(c.name);
-    }
-}
-
-// A card time-out above the exchange time-out raises the latter for one exchange, and it
-// comes back whichever way the exchange ends.
-TEST_F(Iso14443_4Test, ExchangeTimedRestoresTheTimeOutOnEveryPath) {
-    const uint8_t frame[1] = {0x42};
-    const struct {
-        const char* name;
-        uint32_t cardTimeOut;
-        int32_t used;  // time-out of the exchange
-        int kind;      // 0 success, 1 write fails, 2 reader failure
-    } cases[] = {
-        {"raised, success", 5000, 5500, 0},
-        {"raised, write fails", 5000, 5500, 1},
-        {"raised, reader failure", 5000, 5500, 2},
-        {"equal to the exchange time-out: unchanged", 2000, 2000, 0},
-        {"largest card time-out: kept within range", 0xFFFFFFFFu, INT_MAX, 0},
-        {"a tenth rounded down", 2009, 2209, 0},
-    };
-    for (const auto& c : cases) {
-        const Bytes params = Cat({{0x01, 0x00, 0x00}, Le32(c.cardTimeOut), {0x42}});
-        if (c.kind == 1) {
-            ExpectWriteFailure(0x48, params);
-        } else {
-            Expect(0x48, params, c.kind == 2 ? kNoCard : kOk, {0x00, 0x00});
-        }
-        uint8_t answer[1];
-        uint16_t length = 1;
-        reader.ExchangeTimed(frame, 1, answer, &length, 0, c.cardTimeOut);
-        EXPECT_EQ(comm.writeTimeOuts, std::vector<uint32_t>{static_cast<uint32_t>(c.used)})
-            << c.name;
-        if (c.kind != 1) {
-            EXPECT_EQ(comm.readTimeOuts.front(), static_cast<uint32_t>(c.used)) << c.name;
-        }
-        EXPECT_EQ(reader.ExchangeTimeOut(), 2000) << c.name;
-        CheckTraffic(c.name);
-        // The next command uses the reader's own time-out again.
-        Expect(0x1D, {});
-        EXPECT_EQ(reader.Halt(), KESTREL_OK);
-        EXPECT_EQ(comm.writeTimeOuts, std::vector<uint32_t>{2000}) << c.name;
-        CheckTraffic(c.name);
-    }
-}
-
-// Reader command 0xE7.
-
-TEST_F(Iso14443_4Test, RequestAtsSlot) {
-    const Bytes ats = {0x06, 0x75, 0x77, 0x81, 0x02, 0x80};
-    const struct {
-        const char* name;
-        uint16_t capacity;
-        uint8_t status;
-        Result expected;
-        bool copied;
-    } cases[] = {
-        {"fits exactly", 6, kOk, KESTREL_OK, true},
-        {"room to spare", 20, kOk, KESTREL_OK, true},
-        {"one byte short", 5, kOk, KESTREL_ERR_WRONG_PARAMETER, false},
-        {"error status, copied", 6, kCardTimeOut, KESTREL_ERR_FRAME_CARD_TIMEOUT, true},
-    };
-    for (const auto& c : cases) {
-        Bytes buffer(c.capacity + 2u, kGuard);
-        uint16_t length = c.capacity;
-        Expect(0xE7, {0x50}, c.status, ats);
-        EXPECT_EQ(reader.RequestATS(0x50, buffer.data() + 1, &length), c.expected) << c.name;
-        EXPECT_EQ(length, c.copied ? ats.size() : c.capacity) << c.name;
-        Bytes want(c.capacity + 2u, kGuard);
-        if (c.copied) std::copy(ats.begin(), ats.end(), want.begin() + 1);
-        EXPECT_EQ(buffer, want) << c.name;
-        CheckTraffic(c.name);
-    }
-}
 
 // PPS: CID masked to four bits, DSI and DRI as given, answer room of three bytes, card
 // time-out 1000 ms (below the exchange time-out, so nothing is raised).
-TEST_F(Iso14443_4Test, PpsRequestFrames) {
+TEST_F(TclProtocolTest, PpsRequestFrames) {
     const struct {
         uint8_t cid, dsi, dri, start, pps1;
         Bytes answer;
@@ -335,7 +53,7 @@ TEST_F(Iso14443_4Test, PpsRequestFrames) {
     for (const auto& c : cases) {
         const Bytes frame = {c.start, 0x11, c.pps1, 0x00, 0x00};
         Expect(0x48, Cat({{0x05, 0x00, 0x01}, Le32(1000), frame}), kOk, c.answer);
-        EXPECT_EQ(reader.PpsRequest(c.cid, c.dsi, c.dri), c.expected);
+        EXPECT_EQ(RequestPps(reader, c.cid, c.dsi, c.dri), c.expected);
         EXPECT_EQ(comm.writeTimeOuts, std::vector<uint32_t>{2000});
         CheckTraffic(Describe(0x48, frame));
     }
@@ -355,14 +73,13 @@ struct ExchangeCase {
     Bytes answer;              // on success
     uint8_t blockNumberAfter;  // on success
     size_t pauses;             // 1000 ms pauses before R(NAK) retries
-    uint8_t nadFlag = 0;
 };
 
 ExchangeCase Case(const char* name, Bytes request, uint16_t frameSize, uint8_t cidFlag,
                   uint8_t blockNumber, uint16_t capacity, std::vector<Step> steps, Result expected,
-                  Bytes answer, uint8_t blockNumberAfter, size_t pauses, uint8_t nadFlag = 0) {
-    return ExchangeCase{name,  request,  frameSize, cidFlag,          blockNumber, capacity,
-                        steps, expected, answer,    blockNumberAfter, pauses,      nadFlag};
+                  Bytes answer, uint8_t blockNumberAfter, size_t pauses) {
+    return ExchangeCase{name,  request,  frameSize,        cidFlag, blockNumber, capacity,
+                        steps, expected, answer, blockNumberAfter, pauses};
 }
 
 const Bytes kRequest = {0x90, 0x60, 0x00, 0x00, 0x00};  // one short message
@@ -404,10 +121,6 @@ std::vector<ExchangeCase> ExchangeCases() {
         Case("smallest frame size without CID", {0x11, 0x22}, 4, 0, 0, 1,
              {Card({0x12, 0x11}, {0xA2}), Card({0x03, 0x22}, {0x03, 0x90})}, KESTREL_OK, {0x90}, 0,
              0),
-        Case("NAD flag: one byte less per block, no NAD sent", Count(0x00, 12), 16, 1, 0, 1,
-             {Card(Cat({{0x1A, 0x00}, Count(0x00, 11)}), {0xA2, 0x00}),
-              Card({0x0B, 0x00, 0x0B}, {0x0B, 0x00, 0x90})},
-             KESTREL_OK, {0x90}, 0, 0, 1),
         Case("largest frame size, largest block", kRequest, 1024, 1, 0, 1022,
              {FirstBlock(Cat({{0x0A, 0x00}, Count(0x40, 1022)}))}, KESTREL_OK, Count(0x40, 1022), 1,
              0),
@@ -559,7 +272,7 @@ std::vector<ExchangeCase> ExchangeCases() {
     };
 }
 
-TEST_F(Iso14443_4Test, TclExchangeScenarios) {
+TEST_F(TclProtocolTest, TclExchangeScenarios) {
     for (const ExchangeCase& c : ExchangeCases()) {
         ExpectCardTimeOut();
         for (const Step& s : c.steps) ExpectStep(s);
@@ -567,9 +280,8 @@ TEST_F(Iso14443_4Test, TclExchangeScenarios) {
         Bytes buffer(c.capacity + 2u, kGuard);
         uint16_t length = c.capacity;
         uint8_t number = c.blockNumber;
-        const Result r = reader.TclExchange(
-            c.request.data(), static_cast<uint16_t>(c.request.size()), buffer.data() + 1, &length,
-            c.frameSize, 0x00, 0x00, c.cidFlag, c.nadFlag, &number, kTimeOut);
+        const Result r = Exchange(c.request.data(), static_cast<uint16_t>(c.request.size()),
+                                  buffer.data() + 1, &length, c.frameSize, c.cidFlag, &number);
         EXPECT_EQ(r, c.expected) << c.name;
         EXPECT_EQ(buffer.front(), kGuard) << c.name;
         EXPECT_EQ(buffer.back(), kGuard) << c.name;
@@ -587,7 +299,7 @@ TEST_F(Iso14443_4Test, TclExchangeScenarios) {
 }
 
 // A failed message leaves the caller's buffer untouched where nothing had arrived yet.
-TEST_F(Iso14443_4Test, TclExchangeCopiesNothingBeforeTheAnswerIsAccepted) {
+TEST_F(TclProtocolTest, TclExchangeCopiesNothingBeforeTheAnswerIsAccepted) {
     const struct {
         const char* name;
         Bytes block;
@@ -601,8 +313,7 @@ TEST_F(Iso14443_4Test, TclExchangeCopiesNothingBeforeTheAnswerIsAccepted) {
         Bytes buffer(4, kGuard);
         uint16_t length = 2;
         uint8_t number = 0;
-        EXPECT_NE(reader.TclExchange(kRequest.data(), 5, buffer.data() + 1, &length, 16, 0, 0, 1, 0,
-                                     &number, kTimeOut),
+        EXPECT_NE(Exchange(kRequest.data(), 5, buffer.data() + 1, &length, 16, 1, &number),
                   KESTREL_OK)
             << c.name;
         EXPECT_EQ(buffer, Bytes(4, kGuard)) << c.name;
@@ -610,14 +321,13 @@ TEST_F(Iso14443_4Test, TclExchangeCopiesNothingBeforeTheAnswerIsAccepted) {
     }
 }
 
-TEST_F(Iso14443_4Test, TclExchangeSendsTheCardTimeOutFirst) {
+TEST_F(TclProtocolTest, TclExchangeSendsTheCardTimeOutFirst) {
     // The card time-out goes out before every message; its failure ends the call.
     ExpectCardTimeOut(Le32(0x01020304), kNoCard);
     uint8_t answer[4];
     uint16_t length = 4;
     uint8_t number = 1;
-    EXPECT_EQ(reader.TclExchange(kRequest.data(), 5, answer, &length, 16, 0, 0, 1, 0, &number,
-                                 0x01020304),
+    EXPECT_EQ(Exchange(kRequest.data(), 5, answer, &length, 16, 1, &number, 0x01020304),
               KESTREL_ERR_NO_CARD);
     EXPECT_EQ(length, 4);
     EXPECT_EQ(number, 1);
@@ -626,29 +336,27 @@ TEST_F(Iso14443_4Test, TclExchangeSendsTheCardTimeOutFirst) {
 
 // Frame sizes without room for an information field, or beyond the block buffer, and
 // missing pointers are refused before anything is sent.
-TEST_F(Iso14443_4Test, TclExchangeRefusesBadArgumentsWithoutTraffic) {
+TEST_F(TclProtocolTest, TclExchangeRefusesBadArgumentsWithoutTraffic) {
     uint8_t answer[4];
     uint16_t length = 4;
     uint8_t number = 0;
     const uint8_t* request = kRequest.data();
-    auto call = [&](const uint8_t* req, uint8_t* out, uint16_t* len, uint8_t* num,
-                    uint16_t frameSize, uint8_t cidFlag, uint8_t nadFlag) {
-        return reader.TclExchange(req, 5, out, len, frameSize, 0, 0, cidFlag, nadFlag, num,
-                                  kTimeOut);
-    };
+    auto call = [&](const uint8_t* req, uint8_t* out, uint16_t* len, uint16_t frameSize,
+                    uint8_t cidFlag) { return Exchange(req, 5, out, len, frameSize, cidFlag, &number); };
     const struct {
         uint16_t frameSize;
-        uint8_t cidFlag, nadFlag;
-    } sizes[] = {{0, 0, 0}, {3, 0, 0}, {4, 1, 0}, {5, 1, 1}, {1025, 1, 0}, {0xFFFF, 0, 0}};
+        uint8_t cidFlag;
+    } sizes[] = {{0, 0}, {3, 0}, {4, 1}, {1025, 1}, {0xFFFF, 0}};
     for (const auto& s : sizes) {
-        EXPECT_EQ(call(request, answer, &length, &number, s.frameSize, s.cidFlag, s.nadFlag),
+        EXPECT_EQ(call(request, answer, &length, s.frameSize, s.cidFlag),
                   KESTREL_ERR_WRONG_PARAMETER)
             << s.frameSize;
     }
-    EXPECT_EQ(call(request, answer, nullptr, &number, 16, 1, 0), KESTREL_ERR_WRONG_PARAMETER);
-    EXPECT_EQ(call(request, answer, &length, nullptr, 16, 1, 0), KESTREL_ERR_WRONG_PARAMETER);
-    EXPECT_EQ(call(nullptr, answer, &length, &number, 16, 1, 0), KESTREL_ERR_WRONG_PARAMETER);
-    EXPECT_EQ(call(request, nullptr, &length, &number, 16, 1, 0), KESTREL_ERR_WRONG_PARAMETER);
+    EXPECT_EQ(call(request, answer, nullptr, 16, 1), KESTREL_ERR_WRONG_PARAMETER);
+    EXPECT_EQ(channel.Exchange(nullptr, 16, request, 5, answer, &length, kTimeOut),
+              KESTREL_ERR_WRONG_PARAMETER);
+    EXPECT_EQ(call(nullptr, answer, &length, 16, 1), KESTREL_ERR_WRONG_PARAMETER);
+    EXPECT_EQ(call(request, nullptr, &length, 16, 1), KESTREL_ERR_WRONG_PARAMETER);
     EXPECT_EQ(length, 4);
     EXPECT_EQ(number, 0);
     CheckTraffic("refused");
@@ -657,22 +365,21 @@ TEST_F(Iso14443_4Test, TclExchangeRefusesBadArgumentsWithoutTraffic) {
     length = 0;
     ExpectCardTimeOut();
     Expect(0x03, BlockParams({0xAA, 0x00}), kOk, {0x0A, 0x00});
-    EXPECT_EQ(reader.TclExchange(nullptr, 0, nullptr, &length, 16, 0, 0, 1, 0, &number, kTimeOut),
-              KESTREL_OK);
+    EXPECT_EQ(Exchange(nullptr, 0, nullptr, &length, 16, 1, &number), KESTREL_OK);
     EXPECT_EQ(number, 1);
     CheckTraffic("nothing each way");
 }
 
 // Presence check.
 
-TEST_F(Iso14443_4Test, TclPingSendsRNakAndKeepsTheBlockNumber) {
+TEST_F(TclProtocolTest, TclPingSendsRNakAndKeepsTheBlockNumber) {
     const struct {
         const char* name;
         uint8_t cidFlag;
         uint8_t number;
         Bytes block;
     } cases[] = {
-        {"CID, number 1", 1, 1, {0xBB, 0x05}},
+        {"CID, number 1", 1, 1, {0xBB, 0x00}},
         {"no CID, only bit 0 of 0xFE", 0, 0xFE, {0xB2}},
         {"no CID, only bit 0 of 0x03", 0, 0x03, {0xB3}},
     };
@@ -680,7 +387,8 @@ TEST_F(Iso14443_4Test, TclPingSendsRNakAndKeepsTheBlockNumber) {
         ExpectCardTimeOut();
         Expect(0x03, BlockParams(c.block), kOk, {0xA2, 0x05});
         const uint8_t number = c.number;
-        EXPECT_EQ(reader.TclPing(16, 0x05, c.cidFlag, &number, kTimeOut), KESTREL_OK) << c.name;
+        EXPECT_EQ(TclProtocol(reader, 0, Cid(c.cidFlag), kTimeOut, number).Ping(16), KESTREL_OK)
+            << c.name;
         EXPECT_EQ(number, c.number) << c.name;
         CheckTraffic(c.name);
     }
@@ -688,23 +396,23 @@ TEST_F(Iso14443_4Test, TclPingSendsRNakAndKeepsTheBlockNumber) {
     const uint8_t number = 0;
     // The card time-out failure is returned, nothing else sent.
     ExpectCardTimeOut(kTimeOutBytes, kNoCard);
-    EXPECT_EQ(reader.TclPing(16, 0, 1, &number, kTimeOut), KESTREL_ERR_NO_CARD);
+    EXPECT_EQ(channel.Ping(&number, 16, kTimeOut), KESTREL_ERR_NO_CARD);
     CheckTraffic("time-out refused");
     // The exchange's result, the answer dropped.
     ExpectCardTimeOut();
     Expect(0x03, BlockParams({0xBA, 0x00}), kCardTimeOut);
-    EXPECT_EQ(reader.TclPing(16, 0, 1, &number, kTimeOut), KESTREL_ERR_FRAME_CARD_TIMEOUT);
+    EXPECT_EQ(channel.Ping(&number, 16, kTimeOut), KESTREL_ERR_FRAME_CARD_TIMEOUT);
     CheckTraffic("no answer");
     ExpectCardTimeOut();
     Expect(0x03, BlockParams({0xBA, 0x00}), kOk, {0xA2, 0x00, 0x00});
-    EXPECT_EQ(reader.TclPing(2, 0, 1, &number, kTimeOut), KESTREL_ERR_WRONG_PARAMETER);
+    EXPECT_EQ(channel.Ping(&number, 2, kTimeOut), KESTREL_ERR_WRONG_PARAMETER);
     CheckTraffic("answer beyond the capacity");
-    EXPECT_EQ(reader.TclPing(16, 0, 1, nullptr, kTimeOut), KESTREL_ERR_WRONG_PARAMETER);
+    EXPECT_EQ(channel.Ping(nullptr, 16, kTimeOut), KESTREL_ERR_WRONG_PARAMETER);
     CheckTraffic("no block number");
 }
 
 // The local buffer holds 1024 bytes: a larger capacity cannot let an answer overrun it.
-TEST_F(Iso14443_4Test, TclPingCapacityBeyondItsBuffer) {
+TEST_F(TclProtocolTest, TclPingCapacityBeyondItsBuffer) {
     const uint8_t number = 0;
     const struct {
         size_t answer;
@@ -713,49 +421,61 @@ TEST_F(Iso14443_4Test, TclPingCapacityBeyondItsBuffer) {
     for (const auto& c : cases) {
         ExpectCardTimeOut();
         Expect(0x03, BlockParams({0xBA, 0x00}), kOk, Bytes(c.answer, 0xA2));
-        EXPECT_EQ(reader.TclPing(0xFFFF, 0, 1, &number, kTimeOut), c.expected) << c.answer;
+        EXPECT_EQ(channel.Ping(&number, 0xFFFF, kTimeOut), c.expected) << c.answer;
         CheckTraffic(std::to_string(c.answer));
     }
 }
 
-// Deselection sends the reader's exchange time-out as the card time-out.
-TEST_F(Iso14443_4Test, TclDeselect) {
+// Deselection: the card time-out first, then S(DESELECT); the card channel sends the reader's
+// exchange time-out as the card time-out.
+TEST_F(TclProtocolTest, Deselect) {
+    auto deselect = [&](uint8_t cidFlag, uint8_t* out, uint16_t* length) {
+        return TclProtocol(reader, 0, Cid(cidFlag), 750, 0).Deselect(out, length);
+    };
     uint8_t answer[4] = {kGuard, kGuard, kGuard, kGuard};
     uint16_t length = 2;
     ExpectCardTimeOut(Le32(2000));
     Expect(0x03, BlockParams({0xC2}), kOk, {0xC2});
-    EXPECT_EQ(reader.TclDeselect(0, 0x05, answer + 1, &length), KESTREL_OK);
+    EXPECT_EQ(channel.Deselect(2), KESTREL_OK);
+    CheckTraffic("channel");
+    ExpectCardTimeOut(Le32(750));
+    Expect(0x03, BlockParams({0xC2}), kOk, {0xC2});
+    EXPECT_EQ(deselect(0, answer + 1, &length), KESTREL_OK);
     EXPECT_EQ(length, 1);
     EXPECT_EQ(Bytes(answer, answer + 4), (Bytes{kGuard, 0xC2, kGuard, kGuard}));
     CheckTraffic("no CID");
 
     ASSERT_EQ(reader.SetTimeOut(750, nullptr), KESTREL_OK);
+    ExpectCardTimeOut(Le32(750));
+    Expect(0x03, BlockParams({0xC2}), kOk, {0xC2});
+    EXPECT_EQ(channel.Deselect(2), KESTREL_OK);
+    CheckTraffic("channel, changed time-out");
     length = 2;
     ExpectCardTimeOut(Le32(750));
-    Expect(0x03, BlockParams({0xCA, 0x05}), kOk, {0xCA, 0x05});
-    EXPECT_EQ(reader.TclDeselect(1, 0x05, answer + 1, &length), KESTREL_OK);
-    CheckTraffic("CID, changed time-out");
+    Expect(0x03, BlockParams({0xCA, 0x00}), kOk, {0xCA, 0x00});
+    EXPECT_EQ(deselect(1, answer + 1, &length), KESTREL_OK);
+    CheckTraffic("CID");
 
     length = 2;
     ExpectCardTimeOut(Le32(750), kNoCard);
-    EXPECT_EQ(reader.TclDeselect(0, 0, answer + 1, &length), KESTREL_ERR_NO_CARD);
+    EXPECT_EQ(deselect(0, answer + 1, &length), KESTREL_ERR_NO_CARD);
     CheckTraffic("time-out refused");
     std::fill(answer, answer + 4, kGuard);
     length = 1;
     ExpectCardTimeOut(Le32(750));
     Expect(0x03, BlockParams({0xC2}), kOk, {0xCA, 0x00});
-    EXPECT_EQ(reader.TclDeselect(0, 0, answer + 1, &length), KESTREL_ERR_WRONG_PARAMETER);
+    EXPECT_EQ(deselect(0, answer + 1, &length), KESTREL_ERR_WRONG_PARAMETER);
     EXPECT_EQ(Bytes(answer, answer + 4), Bytes(4, kGuard));
     CheckTraffic("answer beyond the capacity");
-    EXPECT_EQ(reader.TclDeselect(0, 0, answer, nullptr), KESTREL_ERR_WRONG_PARAMETER);
+    EXPECT_EQ(deselect(0, answer, nullptr), KESTREL_ERR_WRONG_PARAMETER);
     length = 1;
-    EXPECT_EQ(reader.TclDeselect(0, 0, nullptr, &length), KESTREL_ERR_WRONG_PARAMETER);
+    EXPECT_EQ(deselect(0, nullptr, &length), KESTREL_ERR_WRONG_PARAMETER);
     CheckTraffic("missing pointers");
 }
 
 // Activation for ISO/IEC 14443-4: ActivateIdle (after an RF reset for the second form), the
 // SAK's ISO 14443-4 bit, then RATS.
-TEST_F(Iso14443_4Test, RequestAtsActivation) {
+TEST_F(TclProtocolTest, RequestAtsActivation) {
     const Bytes activation = {0x44, 0x03, 0x20, 7, 0x04, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
     const Bytes ats = {0x06, 0x75, 0x77, 0x81, 0x02, 0x80};
     for (const AtsActivation a : {AtsActivation::kIdle, AtsActivation::kAfterRfReset}) {
@@ -821,4 +541,4 @@ TEST(Iso14443_4Classify, Pcbs) {
 }
 
 }  // namespace
-}  // namespace kestrel::reader
+}  // namespace kestrel::iso14443_4
