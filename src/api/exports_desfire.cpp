@@ -12,7 +12,7 @@ using kestrel::api::WithDesfire;
 using kestrel::api::WithReader;
 using kestrel::desfire::DesfireCard;
 using kestrel::desfire::DesfireContext;
-using kestrel::reader::Reader;
+using kestrel::reader::StandardReader;
 
 namespace {
 
@@ -26,14 +26,14 @@ bool CommandArgumentsValid(const uint8_t* command, uint32_t length) {
 }  // namespace
 
 KESTREL_EXPORT int32_t KESTREL_CALL DF_InitData(KestrelSession* session) {
-    return WithReader(session, [&](Reader&) {
+    return WithReader(session, [&](StandardReader&) {
         session->desfireContext = std::make_unique<DesfireContext>();
         return KESTREL_OK;
     });
 }
 
 KESTREL_EXPORT int32_t KESTREL_CALL DF_FreeData(KestrelSession* session) {
-    return WithReader(session, [&](Reader&) {
+    return WithReader(session, [&](StandardReader&) {
         session->desfireContext.reset();
         return KESTREL_OK;
     });

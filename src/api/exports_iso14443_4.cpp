@@ -8,7 +8,7 @@ namespace iso = kestrel::iso14443_4;
 using iso::CardChannel;
 using kestrel::api::WithCardChannel;
 using kestrel::api::WithReader;
-using kestrel::reader::Reader;
+using kestrel::reader::BlockExchange;
 
 KESTREL_EXPORT int32_t KESTREL_CALL Request_ATS(KestrelSession* session, uint8_t parameter,
                                                 uint16_t* atsLength, uint8_t* ats) {
@@ -26,7 +26,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL V2_RequestATS(KestrelSession* session, uint8
 
 KESTREL_EXPORT int32_t KESTREL_CALL ISO4PPS_Request(KestrelSession* session, uint8_t cid,
                                                     uint8_t dsi, uint8_t dri) {
-    return WithReader(session, [&](Reader& r) { return iso::RequestPps(r, cid, dsi, dri); });
+    return WithReader(session, [&](BlockExchange& r) { return iso::RequestPps(r, cid, dsi, dri); });
 }
 
 KESTREL_EXPORT int32_t KESTREL_CALL Reset14443_4(KestrelSession* session, uint16_t capacity) {

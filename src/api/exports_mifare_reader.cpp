@@ -5,11 +5,11 @@
 
 using kestrel::api::WithReader;
 using kestrel::mifare::Authentication;
-using kestrel::reader::Reader;
+using kestrel::reader::StandardReader;
 
 KESTREL_EXPORT int32_t KESTREL_CALL AUTH_KEY_CMD(KestrelSession* session, uint8_t block,
                                                  const uint8_t* serial, const MifareKey* key) {
-    return WithReader(session, [&](Reader& r) {
+    return WithReader(session, [&](StandardReader& r) {
         return kestrel::mifare::AuthenticateBlock(r, Authentication::WithSerial(key, serial),
                                                   block);
     });
@@ -17,7 +17,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL AUTH_KEY_CMD(KestrelSession* session, uint8_
 
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_ReadBlock(KestrelSession* session, uint8_t block,
                                                    uint8_t* data) {
-    return WithReader(session, [&](Reader& r) {
+    return WithReader(session, [&](StandardReader& r) {
         return kestrel::mifare::ReadBlock(r, Authentication::None(), block, data);
     });
 }
@@ -27,7 +27,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL READ_CMD(KestrelSession* session, uint8_t bl
 
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteBlock(KestrelSession* session, uint8_t block,
                                                     const uint8_t* data) {
-    return WithReader(session, [&](Reader& r) {
+    return WithReader(session, [&](StandardReader& r) {
         return kestrel::mifare::WriteBlock(r, Authentication::None(), block, data);
     });
 }

@@ -12,7 +12,7 @@ using kestrel::api::Plain;
 using kestrel::api::Single;
 using kestrel::api::WithReader;
 using kestrel::api::WithReaderAfter;
-using kestrel::reader::Reader;
+using kestrel::reader::StandardReader;
 using mf::SplitTrailer;
 using mf::TrailerParts;
 
@@ -20,15 +20,16 @@ using mf::TrailerParts;
 
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_ReadSectorData(KestrelSession* session, uint8_t* buffer,
                                                         uint32_t size, uint8_t sector) {
-    return WithReader(
-        session, [&](Reader& r) { return mf::ReadSectorData(r, Plain(), sector, buffer, size); });
+    return WithReader(session, [&](StandardReader& r) {
+        return mf::ReadSectorData(r, Plain(), sector, buffer, size);
+    });
 }
 
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_ReadSectorDataAuth(KestrelSession* session,
                                                             const MifareKey* key,
                                                             const uint8_t* serial, uint8_t* buffer,
                                                             uint32_t size, uint8_t sector) {
-    return WithReaderAfter(mf::CheckSector(sector), session, [&](Reader& r) {
+    return WithReaderAfter(mf::CheckSector(sector), session, [&](StandardReader& r) {
         return mf::ReadSectorData(r, Auth(key, serial), sector, buffer, size);
     });
 }
@@ -36,7 +37,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_ReadSectorDataAuth(KestrelSession* sess
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_ReadSectorDataSingle(KestrelSession* session,
                                                               const MifareKey* key, uint8_t* buffer,
                                                               uint32_t size, uint8_t sector) {
-    return WithReader(session, [&](Reader& r) {
+    return WithReader(session, [&](StandardReader& r) {
         return mf::ReadSectorData(r, Single(key), sector, buffer, size);
     });
 }
@@ -44,8 +45,9 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_ReadSectorDataSingle(KestrelSession* se
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorData(KestrelSession* session,
                                                          const uint8_t* data, uint32_t size,
                                                          uint8_t sector) {
-    return WithReader(
-        session, [&](Reader& r) { return mf::WriteSectorData(r, Plain(), sector, data, size); });
+    return WithReader(session, [&](StandardReader& r) {
+        return mf::WriteSectorData(r, Plain(), sector, data, size);
+    });
 }
 
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorDataAuth(KestrelSession* session,
@@ -53,7 +55,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorDataAuth(KestrelSession* ses
                                                              const uint8_t* serial,
                                                              const uint8_t* data, uint32_t size,
                                                              uint8_t sector) {
-    return WithReaderAfter(mf::CheckSector(sector), session, [&](Reader& r) {
+    return WithReaderAfter(mf::CheckSector(sector), session, [&](StandardReader& r) {
         return mf::WriteSectorData(r, Auth(key, serial), sector, data, size);
     });
 }
@@ -62,7 +64,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorDataSingle(KestrelSession* s
                                                                const MifareKey* key,
                                                                const uint8_t* data, uint32_t size,
                                                                uint8_t sector) {
-    return WithReader(session, [&](Reader& r) {
+    return WithReader(session, [&](StandardReader& r) {
         return mf::WriteSectorData(r, Single(key), sector, data, size);
     });
 }
@@ -73,22 +75,23 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSector(KestrelSession* session, ui
                                                      const uint8_t* data, uint32_t size,
                                                      const uint8_t* access, const MifareKey* keyA,
                                                      const MifareKey* keyB) {
-    return WithReader(session, [&](Reader& r) {
+    return WithReader(session, [&](StandardReader& r) {
         return mf::WriteSector(r, Plain(), sector, data, size, SplitTrailer{access, keyA, keyB});
     });
 }
 
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSector2(KestrelSession* session, uint8_t sector,
                                                       const uint8_t* image, uint32_t size) {
-    return WithReader(
-        session, [&](Reader& r) { return mf::WriteSectorImage(r, Plain(), sector, image, size); });
+    return WithReader(session, [&](StandardReader& r) {
+        return mf::WriteSectorImage(r, Plain(), sector, image, size);
+    });
 }
 
 KESTREL_EXPORT int32_t KESTREL_CALL
 MifC_WriteSectorAuth(KestrelSession* session, const MifareKey* key, const uint8_t* serial,
                      uint8_t sector, const uint8_t* data, uint32_t size, const uint8_t* access,
                      const MifareKey* keyA, const MifareKey* keyB) {
-    return WithReaderAfter(mf::CheckSector(sector), session, [&](Reader& r) {
+    return WithReaderAfter(mf::CheckSector(sector), session, [&](StandardReader& r) {
         return mf::WriteSector(r, Auth(key, serial), sector, data, size,
                                SplitTrailer{access, keyA, keyB});
     });
@@ -98,7 +101,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorAuth2(KestrelSession* sessio
                                                           const MifareKey* key,
                                                           const uint8_t* serial, uint8_t sector,
                                                           const uint8_t* image, uint32_t size) {
-    return WithReaderAfter(mf::CheckSector(sector), session, [&](Reader& r) {
+    return WithReaderAfter(mf::CheckSector(sector), session, [&](StandardReader& r) {
         return mf::WriteSectorImage(r, Auth(key, serial), sector, image, size);
     });
 }
@@ -106,7 +109,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorAuth2(KestrelSession* sessio
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorSingle(
     KestrelSession* session, uint8_t sector, const uint8_t* data, uint32_t size,
     const uint8_t* access, const MifareKey* key, const MifareKey* keyA, const MifareKey* keyB) {
-    return WithReader(session, [&](Reader& r) {
+    return WithReader(session, [&](StandardReader& r) {
         return mf::WriteSector(r, Single(key), sector, data, size,
                                SplitTrailer{access, keyA, keyB});
     });
@@ -115,7 +118,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorSingle(
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorSingle2(KestrelSession* session, uint8_t sector,
                                                             const uint8_t* image, uint32_t size,
                                                             const MifareKey* key) {
-    return WithReader(session, [&](Reader& r) {
+    return WithReader(session, [&](StandardReader& r) {
         return mf::WriteSectorImage(r, Single(key), sector, image, size);
     });
 }
@@ -126,7 +129,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteTrailerDirect(KestrelSession* sess
                                                             const uint8_t* access,
                                                             const MifareKey* keyA,
                                                             const MifareKey* keyB) {
-    return WithReader(session, [&](Reader& r) {
+    return WithReader(session, [&](StandardReader& r) {
         return mf::WriteTrailer(r, Plain(), block, SplitTrailer{access, keyA, keyB});
     });
 }
@@ -138,15 +141,16 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteTrailerDirect2(KestrelSession* ses
 
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorTrailer(KestrelSession* session, uint8_t sector,
                                                             const uint8_t* trailer) {
-    return WithReader(
-        session, [&](Reader& r) { return mf::WriteSectorTrailer(r, Plain(), sector, trailer); });
+    return WithReader(session, [&](StandardReader& r) {
+        return mf::WriteSectorTrailer(r, Plain(), sector, trailer);
+    });
 }
 
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorTrailer2(KestrelSession* session,
                                                              uint8_t sector, const uint8_t* access,
                                                              const MifareKey* keyA,
                                                              const MifareKey* keyB) {
-    return WithReader(session, [&](Reader& r) {
+    return WithReader(session, [&](StandardReader& r) {
         return mf::WriteSectorTrailer(r, Plain(), sector, SplitTrailer{access, keyA, keyB});
     });
 }
@@ -154,7 +158,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorTrailer2(KestrelSession* ses
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorTrailerAuth(
     KestrelSession* session, uint8_t sector, const MifareKey* key, const uint8_t* serial,
     const uint8_t* access, const MifareKey* keyA, const MifareKey* keyB) {
-    return WithReaderAfter(mf::CheckSector(sector), session, [&](Reader& r) {
+    return WithReaderAfter(mf::CheckSector(sector), session, [&](StandardReader& r) {
         return mf::WriteSectorTrailer(r, Auth(key, serial), sector,
                                       SplitTrailer{access, keyA, keyB});
     });
@@ -165,7 +169,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorTrailerAuth2(KestrelSession*
                                                                  const MifareKey* key,
                                                                  const uint8_t* serial,
                                                                  const uint8_t* trailer) {
-    return WithReaderAfter(mf::CheckSector(sector), session, [&](Reader& r) {
+    return WithReaderAfter(mf::CheckSector(sector), session, [&](StandardReader& r) {
         return mf::WriteSectorTrailer(r, Auth(key, serial), sector, trailer);
     });
 }
@@ -173,8 +177,9 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteSectorTrailerAuth2(KestrelSession*
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteTrailerSingle(KestrelSession* session,
                                                             const MifareKey* key, uint8_t block,
                                                             const uint8_t* trailer) {
-    return WithReader(session,
-                      [&](Reader& r) { return mf::WriteTrailer(r, Single(key), block, trailer); });
+    return WithReader(session, [&](StandardReader& r) {
+        return mf::WriteTrailer(r, Single(key), block, trailer);
+    });
 }
 
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteTrailerSingle2(KestrelSession* session,
@@ -182,7 +187,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteTrailerSingle2(KestrelSession* ses
                                                              const uint8_t* access,
                                                              const MifareKey* keyA,
                                                              const MifareKey* keyB) {
-    return WithReader(session, [&](Reader& r) {
+    return WithReader(session, [&](StandardReader& r) {
         return mf::WriteTrailer(r, Single(key), block, SplitTrailer{access, keyA, keyB});
     });
 }
@@ -191,14 +196,15 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_WriteTrailerSingle2(KestrelSession* ses
 
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailer(KestrelSession* session, uint8_t sector,
                                                           uint8_t* trailer) {
-    return WithReader(
-        session, [&](Reader& r) { return mf::ReadSectorTrailer(r, Plain(), sector, trailer); });
+    return WithReader(session, [&](StandardReader& r) {
+        return mf::ReadSectorTrailer(r, Plain(), sector, trailer);
+    });
 }
 
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailer2(KestrelSession* session, uint8_t sector,
                                                            uint8_t* access, MifareKey* keyA,
                                                            MifareKey* keyB) {
-    return WithReader(session, [&](Reader& r) {
+    return WithReader(session, [&](StandardReader& r) {
         return mf::ReadSectorTrailer(r, Plain(), sector, TrailerParts{access, keyA, keyB});
     });
 }
@@ -207,7 +213,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailerAuth(KestrelSession* se
                                                               const MifareKey* key,
                                                               const uint8_t* serial, uint8_t sector,
                                                               uint8_t* trailer) {
-    return WithReaderAfter(mf::CheckSector(sector), session, [&](Reader& r) {
+    return WithReaderAfter(mf::CheckSector(sector), session, [&](StandardReader& r) {
         return mf::ReadSectorTrailer(r, Auth(key, serial), sector, trailer);
     });
 }
@@ -217,7 +223,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailerAuth2(KestrelSession* s
                                                                const uint8_t* serial,
                                                                uint8_t sector, uint8_t* access,
                                                                MifareKey* keyA, MifareKey* keyB) {
-    return WithReaderAfter(mf::CheckSector(sector), session, [&](Reader& r) {
+    return WithReaderAfter(mf::CheckSector(sector), session, [&](StandardReader& r) {
         return mf::ReadSectorTrailer(r, Auth(key, serial), sector,
                                      TrailerParts{access, keyA, keyB});
     });
@@ -226,15 +232,16 @@ KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailerAuth2(KestrelSession* s
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailerSingle(KestrelSession* session,
                                                                 const MifareKey* key,
                                                                 uint8_t sector, uint8_t* trailer) {
-    return WithReader(
-        session, [&](Reader& r) { return mf::ReadSectorTrailer(r, Single(key), sector, trailer); });
+    return WithReader(session, [&](StandardReader& r) {
+        return mf::ReadSectorTrailer(r, Single(key), sector, trailer);
+    });
 }
 
 KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailerSingle2(KestrelSession* session,
                                                                  const MifareKey* key,
                                                                  uint8_t sector, uint8_t* access,
                                                                  MifareKey* keyA, MifareKey* keyB) {
-    return WithReader(session, [&](Reader& r) {
+    return WithReader(session, [&](StandardReader& r) {
         return mf::ReadSectorTrailer(r, Single(key), sector, TrailerParts{access, keyA, keyB});
     });
 }

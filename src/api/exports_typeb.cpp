@@ -2,20 +2,19 @@
 #include "api/guard.h"
 
 using kestrel::api::WithReader;
-using kestrel::reader::Reader;
+using kestrel::reader::TypeB;
 
 KESTREL_EXPORT int32_t KESTREL_CALL TypeB_RequestIdle(KestrelSession* session, uint8_t first,
                                                       uint8_t second, uint8_t* answer,
                                                       uint16_t* answerLength) {
-    return WithReader(session, [&](Reader& r) {
-        return r.TypeBRequestIdle(first, second, answer, answerLength);
-    });
+    return WithReader(
+        session, [&](TypeB& r) { return r.TypeBRequestIdle(first, second, answer, answerLength); });
 }
 
 KESTREL_EXPORT int32_t KESTREL_CALL TypeB_RequestWakeUp(KestrelSession* session, uint8_t first,
                                                         uint8_t second, uint8_t* answer,
                                                         uint16_t* answerLength) {
-    return WithReader(session, [&](Reader& r) {
+    return WithReader(session, [&](TypeB& r) {
         return r.TypeBRequestWakeUp(first, second, answer, answerLength);
     });
 }
@@ -23,7 +22,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL TypeB_RequestWakeUp(KestrelSession* session,
 KESTREL_EXPORT int32_t KESTREL_CALL TypeB_SlotMarker(KestrelSession* session, uint8_t slot,
                                                      uint8_t* answer, uint16_t* answerLength) {
     return WithReader(session,
-                      [&](Reader& r) { return r.TypeBSlotMarker(slot, answer, answerLength); });
+                      [&](TypeB& r) { return r.TypeBSlotMarker(slot, answer, answerLength); });
 }
 
 KESTREL_EXPORT int32_t KESTREL_CALL TypeB_Attrib(KestrelSession* session, const uint8_t* pupi,
@@ -31,12 +30,12 @@ KESTREL_EXPORT int32_t KESTREL_CALL TypeB_Attrib(KestrelSession* session, const 
                                                  uint8_t* param4, uint8_t* second,
                                                  uint8_t* higherLayerLength,
                                                  uint8_t* higherLayerData) {
-    return WithReader(session, [&](Reader& r) {
+    return WithReader(session, [&](TypeB& r) {
         return r.TypeBAttrib(pupi, param1, param2, param3, param4, second, higherLayerLength,
                              higherLayerData);
     });
 }
 
 KESTREL_EXPORT int32_t KESTREL_CALL TypeB_Halt(KestrelSession* session, const uint8_t* pupi) {
-    return WithReader(session, [&](Reader& r) { return r.TypeBHalt(pupi); });
+    return WithReader(session, [&](TypeB& r) { return r.TypeBHalt(pupi); });
 }

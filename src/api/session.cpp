@@ -19,7 +19,7 @@ Result Attach(KestrelSession& session, std::unique_ptr<comm::CommInterface> comm
     session.commInterface = std::move(comm);
     session.linkProtocol = makeLink(*session.commInterface);
     if (readerType == kRfScanReaderType) {
-        session.reader = std::make_unique<reader::DerivedReader>(*session.linkProtocol);
+        session.reader = std::make_unique<reader::RfScanReader>(*session.linkProtocol);
     } else {
         session.reader = std::make_unique<reader::StandardReader>(*session.linkProtocol);
     }

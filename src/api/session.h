@@ -10,7 +10,7 @@
 #include "desfire/context.h"
 #include "iso14443_4/card_channel.h"
 #include "link/link_protocol.h"
-#include "reader/reader.h"
+#include "reader/standard_reader.h"
 
 // The handle type of the public header. Only the library looks inside.
 struct KestrelSession {
@@ -24,7 +24,7 @@ struct KestrelSession {
     // Owned connection objects; all four present while connected, all null otherwise.
     std::unique_ptr<kestrel::link::LinkProtocol> linkProtocol;
     std::unique_ptr<kestrel::comm::CommInterface> commInterface;
-    std::unique_ptr<kestrel::reader::Reader> reader;
+    std::unique_ptr<kestrel::reader::StandardReader> reader;
     // The ISO/IEC 14443-4 card through the reader: what the APDU and DESFire exports use.
     std::unique_ptr<kestrel::iso14443_4::CardChannel> cardChannel;
     // The DESFire state, made by DF_InitData or DF_Connect and freed by DF_FreeData. It has a

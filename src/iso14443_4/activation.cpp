@@ -1,5 +1,7 @@
 #include "iso14443_4/activation.h"
 
+#include "reader/reader.h"
+
 namespace kestrel::iso14443_4 {
 namespace {
 
@@ -13,26 +15,26 @@ constexpr uint16_t kPpsAnswerCapacity = 3;
 
 }  // namespace
 
-Result RequestAts(reader::Reader& reader, AtsActivation activation, uint8_t parameter, uint8_t* ats,
-                  uint16_t* atsLength) {
+Result RequestAts(reader::TypeA& typeA, reader::BlockExchange& blocks, AtsActivation activation,
+                  uint8_t parameter, uint8_t* ats, uint16_t* atsLength) {
     if (atsLength == nullptr || (ats == nullptr && *atsLength > 0)) {
         return KESTREL_ERR_WRONG_PARAMETER;
     }
     if (activation == AtsActivation::kAfterRfReset) {
-        if (Result r = reader.RfReset(kAtsRfResetDuration); r != KESTREL_OK) return r;
+        if (Result r = typeA.RfReset(kAtsRfResetDuration); r != KESTREL_OK) return r;
     }
     uint8_t uid[reader::kMaxUidLength];
     uint8_t uidLength = reader::kMaxUidLength;
     uint16_t atqa = 0;
     uint8_t sak = 0;
-    if (Result r = reader.ActivateIdle(0, &atqa, &sak, uid, &uidLength); r != KESTREL_OK) {
+    if (Result r = typeA.ActivateIdle(0, &atqa, &sak, uid, &uidLength); r != KESTREL_OK) {
         return r;
     }
     if ((sak & kSakIso14443_4) == 0) return KESTREL_ERR_ISO14443_4_NOT_SUPPORTED;
-    return reader.RequestATS(parameter, ats, atsLength);
+    return blocks.RequestATS(parameter, ats, atsLength);
 }
 
-Result RequestPps(reader::Reader& reader, uint8_t cid, uint8_t dsi, uint8_t dri) {
+Result RequestPps(reader::BlockExchange& reader, uint8_t cid, uint8_t dsi, uint8_t dri) {
     // DSI and DRI go out as given: the card judges them.
     const uint8_t frame[5] = {static_cast<uint8_t>(kPpsStart | (cid & 0x0F)), kPps0,
                               static_cast<uint8_t>((dsi << 2) | dri), 0x00, 0x00};

@@ -4,7 +4,8 @@
 #include <cstdint>
 
 #include "common/result.h"
-#include "reader/reader.h"
+#include "reader/block_exchange.h"
+#include "reader/typea.h"
 
 namespace kestrel::iso14443_4 {
 
@@ -22,10 +23,10 @@ enum class AtsActivation {
 // Activates an idle card (UID into a buffer of its own), refuses a card whose SAK lacks the
 // ISO/IEC 14443-4 bit (KESTREL_ERR_ISO14443_4_NOT_SUPPORTED), then sends RATS with
 // `parameter`. `atsLength`: capacity in, length out.
-Result RequestAts(reader::Reader& reader, AtsActivation activation, uint8_t parameter, uint8_t* ats,
-                  uint16_t* atsLength);
+Result RequestAts(reader::TypeA& typeA, reader::BlockExchange& blocks, AtsActivation activation,
+                  uint8_t parameter, uint8_t* ats, uint16_t* atsLength);
 
 // PPS request with the CID (low 4 bits), DSI and DRI, through the reader's timed exchange.
-Result RequestPps(reader::Reader& reader, uint8_t cid, uint8_t dsi, uint8_t dri);
+Result RequestPps(reader::BlockExchange& reader, uint8_t cid, uint8_t dsi, uint8_t dri);
 
 }  // namespace kestrel::iso14443_4

@@ -17,14 +17,14 @@ constexpr uint8_t kCid = 0;
 
 Result ReaderChannel::Activate(AtsActivation activation, uint8_t parameter, uint8_t* ats,
                                uint16_t* atsLength) {
-    return RequestAts(reader_, activation, parameter, ats, atsLength);
+    return RequestAts(typeA_, blocks_, activation, parameter, ats, atsLength);
 }
 
 Result ReaderChannel::Exchange(uint8_t* blockNumber, uint16_t frameSize, const uint8_t* request,
                                uint16_t requestLength, uint8_t* answer, uint16_t* answerLength,
                                uint32_t cardTimeOut) {
     if (blockNumber == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    TclProtocol card(reader_, frameSize, kCid, cardTimeOut, *blockNumber);
+    TclProtocol card(blocks_, frameSize, kCid, cardTimeOut, *blockNumber);
     const Result r = card.Exchange(request, requestLength, answer, answerLength);
     if (r == KESTREL_OK) *blockNumber = card.BlockNumber();
     return r;
@@ -32,14 +32,14 @@ Result ReaderChannel::Exchange(uint8_t* blockNumber, uint16_t frameSize, const u
 
 Result ReaderChannel::Ping(const uint8_t* blockNumber, uint16_t capacity, uint32_t cardTimeOut) {
     if (blockNumber == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    return TclProtocol(reader_, 0, kCid, cardTimeOut, *blockNumber).Ping(capacity);
+    return TclProtocol(blocks_, 0, kCid, cardTimeOut, *blockNumber).Ping(capacity);
 }
 
 Result ReaderChannel::Deselect(uint16_t capacity) {
     std::vector<uint8_t> answer(capacity);
     uint16_t length = capacity;
     const auto cardTimeOut = static_cast<uint32_t>(reader_.ExchangeTimeOut());
-    return TclProtocol(reader_, 0, std::nullopt, cardTimeOut, 0).Deselect(answer.data(), &length);
+    return TclProtocol(blocks_, 0, std::nullopt, cardTimeOut, 0).Deselect(answer.data(), &length);
 }
 
 Result SendApdu(CardChannel& channel, ApduContext* context, const uint8_t* apdu,

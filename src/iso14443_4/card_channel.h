@@ -9,7 +9,7 @@
 #include "KestrelAPI.h"
 #include "common/result.h"
 #include "iso14443_4/activation.h"
-#include "reader/reader.h"
+#include "reader/standard_reader.h"
 
 namespace kestrel::iso14443_4 {
 
@@ -37,7 +37,8 @@ class CardChannel {
 // exchange.
 class ReaderChannel final : public CardChannel {
   public:
-    explicit ReaderChannel(reader::Reader& reader) : reader_(reader) {}
+    explicit ReaderChannel(reader::StandardReader& reader)
+        : typeA_(reader), blocks_(reader), reader_(reader) {}
 
     Result Activate(AtsActivation activation, uint8_t parameter, uint8_t* ats,
                     uint16_t* atsLength) override;
@@ -48,7 +49,10 @@ class ReaderChannel final : public CardChannel {
     Result Deselect(uint16_t capacity) override;
 
   private:
-    reader::Reader& reader_;
+    reader::TypeA& typeA_;
+    reader::BlockExchange& blocks_;
+    // For the exchange time-out that deselection sends as the card time-out.
+    const reader::Reader& reader_;
 };
 
 // A command APDU through the channel with the context's block number (updated in place),

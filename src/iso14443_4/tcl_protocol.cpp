@@ -33,8 +33,8 @@ uint16_t MaxInformationField(uint16_t frameSize, bool cid) {
     return static_cast<uint16_t>(frameSize - overhead);
 }
 
-TclProtocol::TclProtocol(reader::Reader& reader, uint16_t frameSize, std::optional<uint8_t> cid,
-                         uint32_t cardTimeOutMs, uint8_t blockNumber)
+TclProtocol::TclProtocol(reader::BlockExchange& reader, uint16_t frameSize,
+                         std::optional<uint8_t> cid, uint32_t cardTimeOutMs, uint8_t blockNumber)
     : reader_(reader),
       frameSize_(frameSize),
       cid_(cid),
@@ -123,7 +123,7 @@ Result TclProtocol::Exchange(const uint8_t* request, uint16_t requestLength, uin
         Result r = SendIBlock(pcb, request + sent, chunk, block.data(), fresh());
         if (r != KESTREL_OK) {
             // One retry: after a pause, ask the card with R(NAK) to answer the block again.
-            reader_.Pause(kRetryPauseMs);
+            reader_.PauseBeforeRetry(kRetryPauseMs);
             r = SendRBlock(kPcbRNak | pcb, block.data(), fresh());
             if (r != KESTREL_OK) return r;
         }

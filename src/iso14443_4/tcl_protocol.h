@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "common/result.h"
-#include "reader/reader.h"
+#include "reader/block_exchange.h"
 
 namespace kestrel::iso14443_4 {
 
@@ -58,7 +58,7 @@ uint16_t MaxInformationField(uint16_t frameSize, bool cid);
 // number, which only a successful exchange changes).
 class TclProtocol {
   public:
-    TclProtocol(reader::Reader& reader, uint16_t frameSize, std::optional<uint8_t> cid,
+    TclProtocol(reader::BlockExchange& reader, uint16_t frameSize, std::optional<uint8_t> cid,
                 uint32_t cardTimeOutMs, uint8_t blockNumber);
 
     // One message each way: the request in I-blocks of at most the frame size (chained), the
@@ -92,7 +92,7 @@ class TclProtocol {
     Result SendSBlock(uint8_t kind, uint8_t wtxm, uint8_t* answer, uint16_t* answerLength);
     uint8_t CidBit() const { return cid_ ? kPcbCid : 0; }
 
-    reader::Reader& reader_;
+    reader::BlockExchange& reader_;
     uint16_t frameSize_;
     std::optional<uint8_t> cid_;
     uint32_t cardTimeOutMs_;

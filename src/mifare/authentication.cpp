@@ -4,38 +4,37 @@
 
 namespace kestrel::mifare {
 
-Result WakeUpCard(reader::Reader& reader, uint8_t* serial) {
+Result WakeUpCard(MifareReader reader, uint8_t* serial) {
     if (serial == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
     uint16_t atqa = 0;
     uint8_t sak = 0;
-    if (Result r = reader.Request(REQUEST_CODE_ALL, &atqa); r != KESTREL_OK) return r;
-    if (Result r = reader.Anticollision(0, serial); r != KESTREL_OK) return r;
-    return reader.Select(serial, &sak);
+    if (Result r = reader.typeA.Request(REQUEST_CODE_ALL, &atqa); r != KESTREL_OK) return r;
+    if (Result r = reader.typeA.Anticollision(0, serial); r != KESTREL_OK) return r;
+    return reader.typeA.Select(serial, &sak);
 }
 
-Result SelectCard(reader::Reader& reader, uint8_t* serial, uint16_t* atqa, uint8_t* sak) {
+Result SelectCard(MifareReader reader, uint8_t* serial, uint16_t* atqa, uint8_t* sak) {
     if (serial == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    if (Result r = reader.RfReset(kRfResetDuration); r != KESTREL_OK) return r;
-    if (Result r = reader.Request(REQUEST_CODE_ALL, atqa); r != KESTREL_OK) return r;
+    if (Result r = reader.typeA.RfReset(kRfResetDuration); r != KESTREL_OK) return r;
+    if (Result r = reader.typeA.Request(REQUEST_CODE_ALL, atqa); r != KESTREL_OK) return r;
     uint8_t found[kSerialLength] = {};
-    if (Result r = reader.Anticollision(0, found); r != KESTREL_OK) return r;
+    if (Result r = reader.typeA.Anticollision(0, found); r != KESTREL_OK) return r;
     std::copy(found, found + kSerialLength, serial);
-    return reader.Select(found, sak);
+    return reader.typeA.Select(found, sak);
 }
 
-Result SelectCardEx(reader::Reader& reader, uint8_t* uid, uint8_t* uidLength, uint16_t* atqa,
+Result SelectCardEx(MifareReader reader, uint8_t* uid, uint8_t* uidLength, uint16_t* atqa,
                     uint8_t* sak) {
     if (uid == nullptr || uidLength == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    if (Result r = reader.RfReset(kRfResetDuration); r != KESTREL_OK) return r;
-    return reader.ActivateIdle(0, atqa, sak, uid, uidLength);
+    if (Result r = reader.typeA.RfReset(kRfResetDuration); r != KESTREL_OK) return r;
+    return reader.typeA.ActivateIdle(0, atqa, sak, uid, uidLength);
 }
 
-Result AuthBlock(reader::Reader& reader, const MifareKey& key, const uint8_t* serial,
-                 uint8_t block) {
+Result AuthBlock(MifareReader reader, const MifareKey& key, const uint8_t* serial, uint8_t block) {
     if (serial == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
     uint8_t coded[reader::kCodedKeyLength];
-    if (Result r = reader.CodeKey(key.key, coded); r != KESTREL_OK) return r;
-    return reader.Authenticate(key.type, serial, coded, block);
+    if (Result r = reader.primitives.CodeKey(key.key, coded); r != KESTREL_OK) return r;
+    return reader.primitives.Authenticate(key.type, serial, coded, block);
 }
 
 bool Authentication::Complete() const {
@@ -51,7 +50,7 @@ bool Authentication::Complete() const {
     return false;
 }
 
-Result Authentication::Activate(reader::Reader& reader) {
+Result Authentication::Activate(MifareReader reader) {
     if (!Complete()) return KESTREL_ERR_WRONG_PARAMETER;
     switch (mode_) {
         case Mode::kWakeUp:
@@ -66,19 +65,19 @@ Result Authentication::Activate(reader::Reader& reader) {
     return KESTREL_OK;
 }
 
-Result Authentication::Authenticate(reader::Reader& reader, uint8_t block) const {
+Result Authentication::Authenticate(MifareReader reader, uint8_t block) const {
     if (mode_ == Mode::kNone) return KESTREL_OK;
     if (!Complete()) return KESTREL_ERR_WRONG_PARAMETER;
     const uint8_t* serial = mode_ == Mode::kGivenSerial ? givenSerial_ : serial_.data();
     return AuthBlock(reader, *key_, serial, block);
 }
 
-Result OpenBlock(reader::Reader& reader, Authentication& auth, uint8_t block) {
+Result OpenBlock(MifareReader reader, Authentication& auth, uint8_t block) {
     if (Result r = auth.Activate(reader); r != KESTREL_OK) return r;
     return auth.Authenticate(reader, block);
 }
 
-Result OpenSector(reader::Reader& reader, Authentication& auth, uint8_t sector,
+Result OpenSector(MifareReader reader, Authentication& auth, uint8_t sector,
                   SectorGeometry& geometry) {
     if (Result r = auth.Activate(reader); r != KESTREL_OK) return r;
     const std::optional<SectorGeometry> g = Geometry(sector);
@@ -88,12 +87,12 @@ Result OpenSector(reader::Reader& reader, Authentication& auth, uint8_t sector,
     return KESTREL_OK;
 }
 
-Result AuthenticateBlock(reader::Reader& reader, Authentication auth, uint8_t block) {
+Result AuthenticateBlock(MifareReader reader, Authentication auth, uint8_t block) {
     if (!auth.Complete()) return KESTREL_ERR_WRONG_PARAMETER;
     return OpenBlock(reader, auth, block);
 }
 
-Result AuthenticateSector(reader::Reader& reader, Authentication auth, uint8_t sector) {
+Result AuthenticateSector(MifareReader reader, Authentication auth, uint8_t sector) {
     if (!auth.Complete()) return KESTREL_ERR_WRONG_PARAMETER;
     SectorGeometry g{};
     return OpenSector(reader, auth, sector, g);

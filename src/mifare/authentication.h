@@ -8,6 +8,7 @@
 #include "KestrelAPI.h"
 #include "common/result.h"
 #include "mifare/geometry.h"
+#include "mifare/mifare_reader.h"
 #include "reader/reader.h"
 
 namespace kestrel::mifare {
@@ -17,19 +18,18 @@ constexpr uint16_t kRfResetDuration = 25;
 
 // WUPA (idle and halted cards answer), anticollision sending `serial` as it stands, select.
 // The card's serial ends up in `serial`; ATQA and SAK are dropped.
-Result WakeUpCard(reader::Reader& reader, uint8_t* serial);
+Result WakeUpCard(MifareReader reader, uint8_t* serial);
 
 // RF reset, WUPA into `atqa`, anticollision into a local serial that is copied to `serial`,
 // select with it (SAK into `sak`). atqa and sak may be null; the first failure ends it.
-Result SelectCard(reader::Reader& reader, uint8_t* serial, uint16_t* atqa, uint8_t* sak);
+Result SelectCard(MifareReader reader, uint8_t* serial, uint16_t* atqa, uint8_t* sak);
 
 // RF reset, then ActivateIdle with option 0. atqa and sak may be null.
-Result SelectCardEx(reader::Reader& reader, uint8_t* uid, uint8_t* uidLength, uint16_t* atqa,
+Result SelectCardEx(MifareReader reader, uint8_t* uid, uint8_t* uidLength, uint16_t* atqa,
                     uint8_t* sak);
 
 // Codes the key and authenticates the sector of `block` with it, bound to `serial`.
-Result AuthBlock(reader::Reader& reader, const MifareKey& key, const uint8_t* serial,
-                 uint8_t block);
+Result AuthBlock(MifareReader reader, const MifareKey& key, const uint8_t* serial, uint8_t block);
 
 // How an operation gets the right to touch a sector. The value is built by the export from
 // its arguments and handed to the one implementation of the operation, which calls
@@ -57,9 +57,9 @@ class Authentication {
     bool Authenticates() const { return mode_ != Mode::kNone; }
 
     // Activates the card where the style asks for it and keeps its serial.
-    Result Activate(reader::Reader& reader);
+    Result Activate(MifareReader reader);
     // Authenticates the sector of `block` (nothing for None).
-    Result Authenticate(reader::Reader& reader, uint8_t block) const;
+    Result Authenticate(MifareReader reader, uint8_t block) const;
 
   private:
     enum class Mode { kNone, kGivenSerial, kWakeUp, kRfReset };
@@ -74,15 +74,15 @@ class Authentication {
 };
 
 // Activate, then authenticate `block`.
-Result OpenBlock(reader::Reader& reader, Authentication& auth, uint8_t block);
+Result OpenBlock(MifareReader reader, Authentication& auth, uint8_t block);
 
 // Activate, check the sector (KESTREL_ERR_INVALID_SECTOR), authenticate its first block. The
 // geometry is stored in `geometry` on success.
-Result OpenSector(reader::Reader& reader, Authentication& auth, uint8_t sector,
+Result OpenSector(MifareReader reader, Authentication& auth, uint8_t sector,
                   SectorGeometry& geometry);
 
 // The same for the exports that only authenticate: the value is used once.
-Result AuthenticateBlock(reader::Reader& reader, Authentication auth, uint8_t block);
-Result AuthenticateSector(reader::Reader& reader, Authentication auth, uint8_t sector);
+Result AuthenticateBlock(MifareReader reader, Authentication auth, uint8_t block);
+Result AuthenticateSector(MifareReader reader, Authentication auth, uint8_t sector);
 
 }  // namespace kestrel::mifare

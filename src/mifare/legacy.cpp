@@ -54,7 +54,7 @@ Result HandOver(const uint8_t* bytes, uint32_t length, AppDataStruct* out) {
 }
 
 // Opens the first block of a 4-block sector with a fresh activation.
-Result OpenFourBlockSector(reader::Reader& reader, const MifareKey* key, uint8_t sector,
+Result OpenFourBlockSector(MifareReader reader, const MifareKey* key, uint8_t sector,
                            const void* data, uint8_t* first) {
     if (key == nullptr || data == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
     if (Result r = CheckFourBlockSector(sector); r != KESTREL_OK) return r;
@@ -69,7 +69,7 @@ Result CheckFourBlockSector(uint8_t sector) {
     return IsSmallSector(sector) ? KESTREL_OK : KESTREL_ERR_WRONG_PARAMETER;
 }
 
-Result ReadFourBlockSector(reader::Reader& reader, const MifareKey* key, uint8_t sector,
+Result ReadFourBlockSector(MifareReader reader, const MifareKey* key, uint8_t sector,
                            uint8_t* data) {
     uint8_t first = 0;
     if (Result r = OpenFourBlockSector(reader, key, sector, data, &first); r != KESTREL_OK) {
@@ -78,7 +78,7 @@ Result ReadFourBlockSector(reader::Reader& reader, const MifareKey* key, uint8_t
     return ReadBlocks(reader, first, kSmallSectorBlocks, data);
 }
 
-Result WriteFourBlockSector(reader::Reader& reader, const MifareKey* key, uint8_t sector,
+Result WriteFourBlockSector(MifareReader reader, const MifareKey* key, uint8_t sector,
                             const uint8_t* data) {
     uint8_t first = 0;
     if (Result r = OpenFourBlockSector(reader, key, sector, data, &first); r != KESTREL_OK) {
@@ -87,7 +87,7 @@ Result WriteFourBlockSector(reader::Reader& reader, const MifareKey* key, uint8_
     return WriteBlocks(reader, first, kSmallSectorBlocks, data, BlockZero::kSkip);
 }
 
-Result WriteFourBlockSectorData(reader::Reader& reader, const MifareKey* key, uint8_t sector,
+Result WriteFourBlockSectorData(MifareReader reader, const MifareKey* key, uint8_t sector,
                                 const uint8_t* data) {
     uint8_t first = 0;
     if (Result r = OpenFourBlockSector(reader, key, sector, data, &first); r != KESTREL_OK) {
@@ -96,7 +96,7 @@ Result WriteFourBlockSectorData(reader::Reader& reader, const MifareKey* key, ui
     return WriteBlocks(reader, first, kSmallSectorBlocks - 1u, data, BlockZero::kSkip);
 }
 
-Result ReadSectorEx(reader::Reader& reader, Authentication auth, const SectorExStruct* sector,
+Result ReadSectorEx(MifareReader reader, Authentication auth, const SectorExStruct* sector,
                     WithTrailer withTrailer) {
     if (!auth.Complete()) return KESTREL_ERR_WRONG_PARAMETER;
     if (Result r = CheckDescriptor(sector, withTrailer); r != KESTREL_OK) return r;
@@ -108,10 +108,10 @@ Result ReadSectorEx(reader::Reader& reader, Authentication auth, const SectorExS
     if (withTrailer == WithTrailer::kNo) return KESTREL_OK;
     const uint8_t trailer = TrailerOf(*sector);
     if (Result r = auth.Authenticate(reader, trailer); r != KESTREL_OK) return r;
-    return reader.MifareRead(trailer, sector->trailer);
+    return reader.primitives.MifareRead(trailer, sector->trailer);
 }
 
-Result WriteSectorEx(reader::Reader& reader, Authentication auth, const SectorExStruct* sector,
+Result WriteSectorEx(MifareReader reader, Authentication auth, const SectorExStruct* sector,
                      WithTrailer withTrailer) {
     if (!auth.Complete()) return KESTREL_ERR_WRONG_PARAMETER;
     if (Result r = CheckDescriptor(sector, withTrailer); r != KESTREL_OK) return r;
@@ -124,10 +124,10 @@ Result WriteSectorEx(reader::Reader& reader, Authentication auth, const SectorEx
     if (withTrailer == WithTrailer::kNo) return KESTREL_OK;
     const uint8_t trailer = TrailerOf(*sector);
     if (Result r = auth.Authenticate(reader, trailer); r != KESTREL_OK) return r;
-    return reader.MifareWrite(trailer, sector->trailer);
+    return reader.primitives.MifareWrite(trailer, sector->trailer);
 }
 
-Result WriteOrderedTrailer(reader::Reader& reader, uint8_t block, const uint8_t* access,
+Result WriteOrderedTrailer(MifareReader reader, uint8_t block, const uint8_t* access,
                            const MifareKey* authKey, const MifareKey* keyX, const MifareKey* keyY) {
     if (access == nullptr || authKey == nullptr || keyX == nullptr || keyY == nullptr) {
         return KESTREL_ERR_WRONG_PARAMETER;
@@ -148,14 +148,14 @@ Result CheckTrailerSector(uint16_t sector) {
     return sector < kSectorCount ? KESTREL_OK : KESTREL_ERR_WRONG_PARAMETER;
 }
 
-Result WriteTrailerData(reader::Reader& reader, uint16_t sector, const uint8_t* access,
+Result WriteTrailerData(MifareReader reader, uint16_t sector, const uint8_t* access,
                         const MifareKey* authKey, const MifareKey* keyX, const MifareKey* keyY) {
     uint8_t block = 0;
     if (Result r = TrailerBlockOf(sector, &block); r != KESTREL_OK) return r;
     return WriteOrderedTrailer(reader, block, access, authKey, keyX, keyY);
 }
 
-Result CreateValueBlock(reader::Reader& reader, uint8_t block, const MifareKey* newKeyX,
+Result CreateValueBlock(MifareReader reader, uint8_t block, const MifareKey* newKeyX,
                         const MifareKey* newKeyY, const MifareKey* authKey) {
     if (newKeyX == nullptr || newKeyY == nullptr || authKey == nullptr) {
         return KESTREL_ERR_WRONG_PARAMETER;
@@ -173,7 +173,7 @@ Result CreateValueBlock(reader::Reader& reader, uint8_t block, const MifareKey* 
         return r;
     }
     if (Result r = AuthBlock(reader, *newKeyY, serial, block); r != KESTREL_OK) return r;
-    return reader.MifareWrite(block, image.data());
+    return reader.primitives.MifareWrite(block, image.data());
 }
 
 Result CheckReadSectorBytes(uint16_t sector, const AppDataStruct* out) {
@@ -202,7 +202,7 @@ Result CheckReadSectorDataBytes(const AppDataStruct* inOut) {
     return KESTREL_OK;
 }
 
-Result ReadSectorBytes(reader::Reader& reader, const MifareKey* key, uint16_t sector,
+Result ReadSectorBytes(MifareReader reader, const MifareKey* key, uint16_t sector,
                        AppDataStruct* out) {
     if (Result r = CheckReadSectorBytes(sector, out); r != KESTREL_OK) return r;
     if (IsSmallSector(sector)) {
@@ -221,7 +221,7 @@ Result ReadSectorBytes(reader::Reader& reader, const MifareKey* key, uint16_t se
 
 // The descriptors below point into the caller's constant block; the write functions only
 // read through them.
-Result WriteSectorBytes(reader::Reader& reader, const MifareKey* key, uint16_t sector,
+Result WriteSectorBytes(MifareReader reader, const MifareKey* key, uint16_t sector,
                         const AppDataStruct* in) {
     if (Result r = CheckWriteSectorBytes(sector, in); r != KESTREL_OK) return r;
     if (IsSmallSector(sector)) {
@@ -231,7 +231,7 @@ Result WriteSectorBytes(reader::Reader& reader, const MifareKey* key, uint16_t s
     return WriteSectorEx(reader, Authentication::AfterRfReset(key), &descriptor, WithTrailer::kYes);
 }
 
-Result WriteSectorDataBytes(reader::Reader& reader, const MifareKey* key, uint16_t sector,
+Result WriteSectorDataBytes(MifareReader reader, const MifareKey* key, uint16_t sector,
                             const AppDataStruct* in) {
     if (Result r = CheckWriteSectorDataBytes(sector, in); r != KESTREL_OK) return r;
     if (IsSmallSector(sector)) {
@@ -241,7 +241,7 @@ Result WriteSectorDataBytes(reader::Reader& reader, const MifareKey* key, uint16
     return WriteSectorEx(reader, Authentication::AfterRfReset(key), &descriptor, WithTrailer::kNo);
 }
 
-Result ReadSectorDataBytes(reader::Reader& reader, const MifareKey* key, uint16_t sector,
+Result ReadSectorDataBytes(MifareReader reader, const MifareKey* key, uint16_t sector,
                            AppDataStruct* inOut) {
     if (Result r = CheckReadSectorDataBytes(inOut); r != KESTREL_OK) return r;
     if (key == nullptr) return KESTREL_ERR_WRONG_PARAMETER;

@@ -8,6 +8,7 @@
 #include "KestrelAPI.h"
 #include "common/result.h"
 #include "mifare/authentication.h"
+#include "mifare/mifare_reader.h"
 #include "reader/reader.h"
 
 namespace kestrel::mifare {
@@ -17,13 +18,13 @@ namespace kestrel::mifare {
 Result CheckFourBlockSector(uint8_t sector);
 
 // Activates, authenticates the sector's first block and reads its four blocks (64 bytes).
-Result ReadFourBlockSector(reader::Reader& reader, const MifareKey* key, uint8_t sector,
+Result ReadFourBlockSector(MifareReader reader, const MifareKey* key, uint8_t sector,
                            uint8_t* data);
 // The same, writing the four blocks (trailer included); card block 0 is skipped.
-Result WriteFourBlockSector(reader::Reader& reader, const MifareKey* key, uint8_t sector,
+Result WriteFourBlockSector(MifareReader reader, const MifareKey* key, uint8_t sector,
                             const uint8_t* data);
 // The same, writing the three data blocks (48 bytes); card block 0 is skipped.
-Result WriteFourBlockSectorData(reader::Reader& reader, const MifareKey* key, uint8_t sector,
+Result WriteFourBlockSectorData(MifareReader reader, const MifareKey* key, uint8_t sector,
                                 const uint8_t* data);
 
 // Whether a descriptor transfer covers the trailer too.
@@ -31,15 +32,15 @@ enum class WithTrailer { kNo, kYes };
 
 // Authenticates the descriptor's first block, transfers its data blocks and, when asked,
 // authenticates the trailer block and transfers the trailer. Writes skip card block 0.
-Result ReadSectorEx(reader::Reader& reader, Authentication auth, const SectorExStruct* sector,
+Result ReadSectorEx(MifareReader reader, Authentication auth, const SectorExStruct* sector,
                     WithTrailer withTrailer);
-Result WriteSectorEx(reader::Reader& reader, Authentication auth, const SectorExStruct* sector,
+Result WriteSectorEx(MifareReader reader, Authentication auth, const SectorExStruct* sector,
                      WithTrailer withTrailer);
 
 // Activates, authenticates `block` with authKey and writes access between keyX and keyY,
 // the key of type KEY_TYPE_A first. Equal type bytes give KESTREL_ERR_INVALID_KEYS before
 // any traffic.
-Result WriteOrderedTrailer(reader::Reader& reader, uint8_t block, const uint8_t* access,
+Result WriteOrderedTrailer(MifareReader reader, uint8_t block, const uint8_t* access,
                            const MifareKey* authKey, const MifareKey* keyX, const MifareKey* keyY);
 
 // The trailer block of sectors 0-39 (16-block trailers from 32 on); any other number gives
@@ -50,14 +51,14 @@ Result TrailerBlockOf(uint16_t sector, uint8_t* block);
 Result CheckTrailerSector(uint16_t sector);
 
 // WriteOrderedTrailer on the trailer of `sector` (TrailerBlockOf).
-Result WriteTrailerData(reader::Reader& reader, uint16_t sector, const uint8_t* access,
+Result WriteTrailerData(MifareReader reader, uint16_t sector, const uint8_t* access,
                         const MifareKey* authKey, const MifareKey* keyX, const MifareKey* keyY);
 
 // Makes `block` a value block of value 0 in a value sector: the trailer of the sector that
 // holds the block (16-block sectors from block 128 on) through WriteTrailerData with authKey,
 // then the block, authenticated with newKeyY. A trailer block is refused with
 // KESTREL_ERR_WRONG_PARAMETER before any traffic.
-Result CreateValueBlock(reader::Reader& reader, uint8_t block, const MifareKey* newKeyX,
+Result CreateValueBlock(MifareReader reader, uint8_t block, const MifareKey* newKeyX,
                         const MifareKey* newKeyY, const MifareKey* authKey);
 
 // Byte-block forms. The checks made before the session (sector, length, null structure or
@@ -68,15 +69,15 @@ Result CheckWriteSectorDataBytes(uint16_t sector, const AppDataStruct* in);
 Result CheckReadSectorDataBytes(const AppDataStruct* inOut);
 
 // The transfers after those checks.
-Result ReadSectorBytes(reader::Reader& reader, const MifareKey* key, uint16_t sector,
+Result ReadSectorBytes(MifareReader reader, const MifareKey* key, uint16_t sector,
                        AppDataStruct* out);
-Result WriteSectorBytes(reader::Reader& reader, const MifareKey* key, uint16_t sector,
+Result WriteSectorBytes(MifareReader reader, const MifareKey* key, uint16_t sector,
                         const AppDataStruct* in);
-Result WriteSectorDataBytes(reader::Reader& reader, const MifareKey* key, uint16_t sector,
+Result WriteSectorDataBytes(MifareReader reader, const MifareKey* key, uint16_t sector,
                             const AppDataStruct* in);
 // Activates (RF reset, ActivateIdle), checks the sector, reads the data blocks with the UID's
 // first four bytes as serial, then hands them over by the caller's length.
-Result ReadSectorDataBytes(reader::Reader& reader, const MifareKey* key, uint16_t sector,
+Result ReadSectorDataBytes(MifareReader reader, const MifareKey* key, uint16_t sector,
                            AppDataStruct* inOut);
 
 // Releases a block that the library handed out in an AppDataStruct and zeroes the fields.

@@ -10,17 +10,17 @@ constexpr uint32_t kAccessOffset = 6;
 constexpr uint32_t kKeyBOffset = 10;
 
 // Data blocks, then the trailer, of a sector that is open already.
-Result WriteOpenedSector(reader::Reader& reader, const SectorGeometry& g, const uint8_t* data,
+Result WriteOpenedSector(MifareReader reader, const SectorGeometry& g, const uint8_t* data,
                          uint32_t size, const uint8_t* trailer) {
     if ((size & 0xFF) != g.dataSize) return KESTREL_ERR_BUFFER_SIZE;
     if (Result r = WriteBlocks(reader, g.firstBlock, g.blockCount - 1u, data, BlockZero::kSkip);
         r != KESTREL_OK) {
         return r;
     }
-    return reader.MifareWrite(g.trailerBlock, trailer);
+    return reader.primitives.MifareWrite(g.trailerBlock, trailer);
 }
 
-Result WriteWholeSector(reader::Reader& reader, Authentication& auth, uint8_t sector,
+Result WriteWholeSector(MifareReader reader, Authentication& auth, uint8_t sector,
                         const uint8_t* data, uint32_t size, const uint8_t* trailer) {
     SectorGeometry g{};
     if (Result r = OpenSector(reader, auth, sector, g); r != KESTREL_OK) return r;
@@ -29,34 +29,36 @@ Result WriteWholeSector(reader::Reader& reader, Authentication& auth, uint8_t se
 
 }  // namespace
 
-Result ReadBlocks(reader::Reader& reader, uint8_t first, uint32_t count, uint8_t* out) {
+Result ReadBlocks(MifareReader reader, uint8_t first, uint32_t count, uint8_t* out) {
     for (uint32_t i = 0; i < count; ++i) {
         const uint8_t block = static_cast<uint8_t>(first + i);
-        if (Result r = reader.MifareRead(block, out + kBlockSize * i); r != KESTREL_OK) return r;
+        if (Result r = reader.primitives.MifareRead(block, out + kBlockSize * i); r != KESTREL_OK)
+            return r;
     }
     return KESTREL_OK;
 }
 
-Result WriteBlocks(reader::Reader& reader, uint8_t first, uint32_t count, const uint8_t* in,
+Result WriteBlocks(MifareReader reader, uint8_t first, uint32_t count, const uint8_t* in,
                    BlockZero blockZero) {
     for (uint32_t i = 0; i < count; ++i) {
         const uint8_t block = static_cast<uint8_t>(first + i);
         if (block == 0 && blockZero == BlockZero::kSkip) continue;
-        if (Result r = reader.MifareWrite(block, in + kBlockSize * i); r != KESTREL_OK) return r;
+        if (Result r = reader.primitives.MifareWrite(block, in + kBlockSize * i); r != KESTREL_OK)
+            return r;
     }
     return KESTREL_OK;
 }
 
-Result ReadBlock(reader::Reader& reader, Authentication auth, uint8_t block, uint8_t* data) {
+Result ReadBlock(MifareReader reader, Authentication auth, uint8_t block, uint8_t* data) {
     if (data == nullptr || !auth.Complete()) return KESTREL_ERR_WRONG_PARAMETER;
     if (Result r = OpenBlock(reader, auth, block); r != KESTREL_OK) return r;
-    return reader.MifareRead(block, data);
+    return reader.primitives.MifareRead(block, data);
 }
 
-Result WriteBlock(reader::Reader& reader, Authentication auth, uint8_t block, const uint8_t* data) {
+Result WriteBlock(MifareReader reader, Authentication auth, uint8_t block, const uint8_t* data) {
     if (data == nullptr || !auth.Complete()) return KESTREL_ERR_WRONG_PARAMETER;
     if (Result r = OpenBlock(reader, auth, block); r != KESTREL_OK) return r;
-    return reader.MifareWrite(block, data);
+    return reader.primitives.MifareWrite(block, data);
 }
 
 namespace {
@@ -68,7 +70,7 @@ struct Run {
     uint32_t count;
 };
 
-Result OpenRun(reader::Reader& reader, Authentication& auth, uint8_t sector, uint8_t offset,
+Result OpenRun(MifareReader reader, Authentication& auth, uint8_t sector, uint8_t offset,
                uint8_t count, Run& run) {
     SectorGeometry g{};
     if (Result r = OpenSector(reader, auth, sector, g); r != KESTREL_OK) return r;
@@ -80,7 +82,7 @@ Result OpenRun(reader::Reader& reader, Authentication& auth, uint8_t sector, uin
 
 }  // namespace
 
-Result ReadBlockRun(reader::Reader& reader, Authentication auth, uint8_t sector, uint8_t offset,
+Result ReadBlockRun(MifareReader reader, Authentication auth, uint8_t sector, uint8_t offset,
                     uint8_t count, uint8_t* buffer) {
     if (buffer == nullptr || !auth.Complete()) return KESTREL_ERR_WRONG_PARAMETER;
     Run run{};
@@ -88,7 +90,7 @@ Result ReadBlockRun(reader::Reader& reader, Authentication auth, uint8_t sector,
     return ReadBlocks(reader, run.start, run.count, buffer);
 }
 
-Result WriteBlockRun(reader::Reader& reader, Authentication auth, uint8_t sector, uint8_t offset,
+Result WriteBlockRun(MifareReader reader, Authentication auth, uint8_t sector, uint8_t offset,
                      uint8_t count, const uint8_t* buffer) {
     if (buffer == nullptr || !auth.Complete()) return KESTREL_ERR_WRONG_PARAMETER;
     Run run{};
@@ -96,7 +98,7 @@ Result WriteBlockRun(reader::Reader& reader, Authentication auth, uint8_t sector
     return WriteBlocks(reader, run.start, run.count, buffer, BlockZero::kWrite);
 }
 
-Result ReadSectorData(reader::Reader& reader, Authentication auth, uint8_t sector, uint8_t* buffer,
+Result ReadSectorData(MifareReader reader, Authentication auth, uint8_t sector, uint8_t* buffer,
                       uint32_t size) {
     if (buffer == nullptr || !auth.Complete()) return KESTREL_ERR_WRONG_PARAMETER;
     SectorGeometry g{};
@@ -105,7 +107,7 @@ Result ReadSectorData(reader::Reader& reader, Authentication auth, uint8_t secto
     return ReadBlocks(reader, g.firstBlock, g.blockCount - 1u, buffer);
 }
 
-Result WriteSectorData(reader::Reader& reader, Authentication auth, uint8_t sector,
+Result WriteSectorData(MifareReader reader, Authentication auth, uint8_t sector,
                        const uint8_t* data, uint32_t size) {
     if (data == nullptr || !auth.Complete()) return KESTREL_ERR_WRONG_PARAMETER;
     SectorGeometry g{};
@@ -136,42 +138,42 @@ void TrailerParts::Store(const uint8_t* trailer) const {
     }
 }
 
-Result WriteTrailer(reader::Reader& reader, Authentication auth, uint8_t block,
+Result WriteTrailer(MifareReader reader, Authentication auth, uint8_t block,
                     const uint8_t* trailer) {
     return WriteBlock(reader, auth, block, trailer);
 }
 
-Result WriteTrailer(reader::Reader& reader, Authentication auth, uint8_t block,
+Result WriteTrailer(MifareReader reader, Authentication auth, uint8_t block,
                     const SplitTrailer& trailer) {
     if (!trailer.Complete()) return KESTREL_ERR_WRONG_PARAMETER;
     const Block bytes = trailer.Assemble();
     return WriteBlock(reader, auth, block, bytes.data());
 }
 
-Result WriteSectorTrailer(reader::Reader& reader, Authentication auth, uint8_t sector,
+Result WriteSectorTrailer(MifareReader reader, Authentication auth, uint8_t sector,
                           const uint8_t* trailer) {
     if (trailer == nullptr || !auth.Complete()) return KESTREL_ERR_WRONG_PARAMETER;
     SectorGeometry g{};
     if (Result r = OpenSector(reader, auth, sector, g); r != KESTREL_OK) return r;
-    return reader.MifareWrite(g.trailerBlock, trailer);
+    return reader.primitives.MifareWrite(g.trailerBlock, trailer);
 }
 
-Result WriteSectorTrailer(reader::Reader& reader, Authentication auth, uint8_t sector,
+Result WriteSectorTrailer(MifareReader reader, Authentication auth, uint8_t sector,
                           const SplitTrailer& trailer) {
     if (!trailer.Complete()) return KESTREL_ERR_WRONG_PARAMETER;
     const Block bytes = trailer.Assemble();
     return WriteSectorTrailer(reader, auth, sector, bytes.data());
 }
 
-Result ReadSectorTrailer(reader::Reader& reader, Authentication auth, uint8_t sector,
+Result ReadSectorTrailer(MifareReader reader, Authentication auth, uint8_t sector,
                          uint8_t* trailer) {
     if (trailer == nullptr || !auth.Complete()) return KESTREL_ERR_WRONG_PARAMETER;
     SectorGeometry g{};
     if (Result r = OpenSector(reader, auth, sector, g); r != KESTREL_OK) return r;
-    return reader.MifareRead(g.trailerBlock, trailer);
+    return reader.primitives.MifareRead(g.trailerBlock, trailer);
 }
 
-Result ReadSectorTrailer(reader::Reader& reader, Authentication auth, uint8_t sector,
+Result ReadSectorTrailer(MifareReader reader, Authentication auth, uint8_t sector,
                          const TrailerParts& parts) {
     Block trailer{};
     if (Result r = ReadSectorTrailer(reader, auth, sector, trailer.data()); r != KESTREL_OK) {
@@ -181,7 +183,7 @@ Result ReadSectorTrailer(reader::Reader& reader, Authentication auth, uint8_t se
     return KESTREL_OK;
 }
 
-Result WriteSector(reader::Reader& reader, Authentication auth, uint8_t sector, const uint8_t* data,
+Result WriteSector(MifareReader reader, Authentication auth, uint8_t sector, const uint8_t* data,
                    uint32_t size, const SplitTrailer& trailer) {
     if (data == nullptr || !trailer.Complete() || !auth.Complete()) {
         return KESTREL_ERR_WRONG_PARAMETER;
@@ -190,7 +192,7 @@ Result WriteSector(reader::Reader& reader, Authentication auth, uint8_t sector, 
     return WriteWholeSector(reader, auth, sector, data, size, bytes.data());
 }
 
-Result WriteSectorImage(reader::Reader& reader, Authentication auth, uint8_t sector,
+Result WriteSectorImage(MifareReader reader, Authentication auth, uint8_t sector,
                         const uint8_t* image, uint32_t size) {
     if (image == nullptr || !auth.Complete()) return KESTREL_ERR_WRONG_PARAMETER;
     const uint8_t dataSize = static_cast<uint8_t>(size - kBlockSize);

@@ -8,6 +8,7 @@
 #include "KestrelAPI.h"
 #include "common/result.h"
 #include "mifare/authentication.h"
+#include "mifare/mifare_reader.h"
 #include "reader/reader.h"
 
 namespace kestrel::mifare {
@@ -19,26 +20,26 @@ enum class BlockZero { kWrite, kSkip };
 
 // Transfers `count` consecutive blocks from `first` (block numbers wrap at 256), 16 bytes
 // each, stopping at the first failure.
-Result ReadBlocks(reader::Reader& reader, uint8_t first, uint32_t count, uint8_t* out);
-Result WriteBlocks(reader::Reader& reader, uint8_t first, uint32_t count, const uint8_t* in,
+Result ReadBlocks(MifareReader reader, uint8_t first, uint32_t count, uint8_t* out);
+Result WriteBlocks(MifareReader reader, uint8_t first, uint32_t count, const uint8_t* in,
                    BlockZero blockZero);
 
 // One block: open it with `auth`, then read or write it.
-Result ReadBlock(reader::Reader& reader, Authentication auth, uint8_t block, uint8_t* data);
-Result WriteBlock(reader::Reader& reader, Authentication auth, uint8_t block, const uint8_t* data);
+Result ReadBlock(MifareReader reader, Authentication auth, uint8_t block, uint8_t* data);
+Result WriteBlock(MifareReader reader, Authentication auth, uint8_t block, const uint8_t* data);
 
 // Opens the sector, then transfers `count` blocks from its first block + offset; a run
 // whose 8-bit end is not above its start transfers nothing.
-Result ReadBlockRun(reader::Reader& reader, Authentication auth, uint8_t sector, uint8_t offset,
+Result ReadBlockRun(MifareReader reader, Authentication auth, uint8_t sector, uint8_t offset,
                     uint8_t count, uint8_t* buffer);
-Result WriteBlockRun(reader::Reader& reader, Authentication auth, uint8_t sector, uint8_t offset,
+Result WriteBlockRun(MifareReader reader, Authentication auth, uint8_t sector, uint8_t offset,
                      uint8_t count, const uint8_t* buffer);
 
 // The data blocks of a sector. The low 8 bits of `size` must equal the sector's data size
 // (KESTREL_ERR_BUFFER_SIZE, checked after the authentication). Writes skip card block 0.
-Result ReadSectorData(reader::Reader& reader, Authentication auth, uint8_t sector, uint8_t* buffer,
+Result ReadSectorData(MifareReader reader, Authentication auth, uint8_t sector, uint8_t* buffer,
                       uint32_t size);
-Result WriteSectorData(reader::Reader& reader, Authentication auth, uint8_t sector,
+Result WriteSectorData(MifareReader reader, Authentication auth, uint8_t sector,
                        const uint8_t* data, uint32_t size);
 
 // A trailer given as access bytes and two key records: key A's six bytes, the four access
@@ -64,30 +65,30 @@ struct TrailerParts {
 };
 
 // Writes a trailer to `block` (not checked to be a trailer block) after opening the block.
-Result WriteTrailer(reader::Reader& reader, Authentication auth, uint8_t block,
+Result WriteTrailer(MifareReader reader, Authentication auth, uint8_t block,
                     const uint8_t* trailer);
-Result WriteTrailer(reader::Reader& reader, Authentication auth, uint8_t block,
+Result WriteTrailer(MifareReader reader, Authentication auth, uint8_t block,
                     const SplitTrailer& trailer);
 
 // Writes the trailer block of `sector` after opening the sector.
-Result WriteSectorTrailer(reader::Reader& reader, Authentication auth, uint8_t sector,
+Result WriteSectorTrailer(MifareReader reader, Authentication auth, uint8_t sector,
                           const uint8_t* trailer);
-Result WriteSectorTrailer(reader::Reader& reader, Authentication auth, uint8_t sector,
+Result WriteSectorTrailer(MifareReader reader, Authentication auth, uint8_t sector,
                           const SplitTrailer& trailer);
 
 // Reads the trailer block of `sector` after opening the sector. The split form fills its
 // outputs only on success.
-Result ReadSectorTrailer(reader::Reader& reader, Authentication auth, uint8_t sector,
+Result ReadSectorTrailer(MifareReader reader, Authentication auth, uint8_t sector,
                          uint8_t* trailer);
-Result ReadSectorTrailer(reader::Reader& reader, Authentication auth, uint8_t sector,
+Result ReadSectorTrailer(MifareReader reader, Authentication auth, uint8_t sector,
                          const TrailerParts& parts);
 
 // Whole sector: the data blocks (size as for WriteSectorData), then the trailer.
-Result WriteSector(reader::Reader& reader, Authentication auth, uint8_t sector, const uint8_t* data,
+Result WriteSector(MifareReader reader, Authentication auth, uint8_t sector, const uint8_t* data,
                    uint32_t size, const SplitTrailer& trailer);
 // Whole sector from one image of data size + 16 bytes: the data size is (size - 16) modulo
 // 256 and the trailer is the 16 bytes that follow the data.
-Result WriteSectorImage(reader::Reader& reader, Authentication auth, uint8_t sector,
+Result WriteSectorImage(MifareReader reader, Authentication auth, uint8_t sector,
                         const uint8_t* image, uint32_t size);
 
 }  // namespace kestrel::mifare

@@ -4,19 +4,20 @@
 
 namespace kestrel::mifare {
 
-Result GetUltralight(reader::Reader& reader, uint8_t* uid) {
+Result GetUltralight(MifareReader reader, uint8_t* uid) {
     uint16_t atqa = 0;
     uint8_t sak = 0;
     uint8_t length = kUltralightUidLength;
-    if (Result r = reader.ActivateIdle(0, &atqa, &sak, uid, &length); r != KESTREL_OK) return r;
+    if (Result r = reader.typeA.ActivateIdle(0, &atqa, &sak, uid, &length); r != KESTREL_OK)
+        return r;
     return length == kUltralightUidLength ? KESTREL_OK : kNotUltralight;
 }
 
-Result ReadUltralight16(reader::Reader& reader, uint8_t page, uint8_t* data) {
-    return reader.ReadData(kUltralightRead, page, kUltralightTransfer, data);
+Result ReadUltralight16(MifareReader reader, uint8_t page, uint8_t* data) {
+    return reader.primitives.ReadData(kUltralightRead, page, kUltralightTransfer, data);
 }
 
-Result ReadUltralightPage(reader::Reader& reader, uint8_t page, uint32_t* value) {
+Result ReadUltralightPage(MifareReader reader, uint8_t page, uint32_t* value) {
     if (value == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
     uint8_t pages[kUltralightTransfer] = {};
     if (Result r = ReadUltralight16(reader, page, pages); r != KESTREL_OK) return r;
@@ -24,12 +25,13 @@ Result ReadUltralightPage(reader::Reader& reader, uint8_t page, uint32_t* value)
     return KESTREL_OK;
 }
 
-Result WriteUltralight16(reader::Reader& reader, uint8_t page, const uint8_t* data) {
-    return reader.WriteData(kUltralightCompatibilityWrite, page, kUltralightTransfer, data);
+Result WriteUltralight16(MifareReader reader, uint8_t page, const uint8_t* data) {
+    return reader.primitives.WriteData(kUltralightCompatibilityWrite, page, kUltralightTransfer,
+                                       data);
 }
 
-Result WriteUltralightPage(reader::Reader& reader, uint8_t page, const uint8_t* data) {
-    return reader.WritePage(page, data);
+Result WriteUltralightPage(MifareReader reader, uint8_t page, const uint8_t* data) {
+    return reader.primitives.WritePage(page, data);
 }
 
 }  // namespace kestrel::mifare

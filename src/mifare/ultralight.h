@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "common/result.h"
+#include "mifare/mifare_reader.h"
 #include "reader/reader.h"
 
 namespace kestrel::mifare {
@@ -18,15 +19,15 @@ constexpr Result kNotUltralight = -1;
 
 // Activates an idle card into `uid` (capacity 7): 0 for a 7-byte UID, kNotUltralight for
 // any other length (the reported bytes stay in `uid`), else the activation's failure.
-Result GetUltralight(reader::Reader& reader, uint8_t* uid);
+Result GetUltralight(MifareReader reader, uint8_t* uid);
 
 // Reads four pages from `page` on (16 bytes) into `data`.
-Result ReadUltralight16(reader::Reader& reader, uint8_t page, uint8_t* data);
+Result ReadUltralight16(MifareReader reader, uint8_t page, uint8_t* data);
 // Reads `page` into `value` (its four bytes in memory order), only on success.
-Result ReadUltralightPage(reader::Reader& reader, uint8_t page, uint32_t* value);
+Result ReadUltralightPage(MifareReader reader, uint8_t page, uint32_t* value);
 // Compatibility write of 16 bytes to `page`.
-Result WriteUltralight16(reader::Reader& reader, uint8_t page, const uint8_t* data);
+Result WriteUltralight16(MifareReader reader, uint8_t page, const uint8_t* data);
 // Writes one page of 4 bytes.
-Result WriteUltralightPage(reader::Reader& reader, uint8_t page, const uint8_t* data);
+Result WriteUltralightPage(MifareReader reader, uint8_t page, const uint8_t* data);
 
 }  // namespace kestrel::mifare

@@ -45,28 +45,28 @@ Result DecodeValueBlock(const uint8_t* data, uint8_t block, int32_t* value) {
     return KESTREL_OK;
 }
 
-Result CreateValue(reader::Reader& reader, Authentication auth, uint8_t block, int32_t value) {
+Result CreateValue(MifareReader reader, Authentication auth, uint8_t block, int32_t value) {
     const Block image = ValueBlock(value, block);
     return WriteBlock(reader, auth, block, image.data());
 }
 
-Result ProcessValue(reader::Reader& reader, Authentication auth, uint8_t operation, uint8_t block,
+Result ProcessValue(MifareReader reader, Authentication auth, uint8_t operation, uint8_t block,
                     int32_t value) {
     if (!auth.Complete()) return KESTREL_ERR_WRONG_PARAMETER;
     if (Result r = OpenBlock(reader, auth, block); r != KESTREL_OK) return r;
     uint8_t operand[4];
     PutValue(operand, static_cast<uint32_t>(value));
-    return reader.ValueOperation(operation, block, operand, block);
+    return reader.primitives.ValueOperation(operation, block, operand, block);
 }
 
-Result ReadValue(reader::Reader& reader, Authentication auth, uint8_t block, int32_t* value) {
+Result ReadValue(MifareReader reader, Authentication auth, uint8_t block, int32_t* value) {
     if (value == nullptr || !auth.Complete()) return KESTREL_ERR_WRONG_PARAMETER;
     Block data{};
     if (Result r = ReadBlock(reader, auth, block, data.data()); r != KESTREL_OK) return r;
     return DecodeValueBlock(data.data(), block, value);
 }
 
-Result FormatValueSector(reader::Reader& reader, Authentication auth, uint8_t sector,
+Result FormatValueSector(MifareReader reader, Authentication auth, uint8_t sector,
                          const MifareKey* newKeyA, const MifareKey* newKeyB) {
     return WriteSectorTrailer(reader, auth, sector,
                               SplitTrailer{kValueSectorAccess, newKeyA, newKeyB});

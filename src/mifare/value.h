@@ -7,6 +7,7 @@
 #include "KestrelAPI.h"
 #include "common/result.h"
 #include "mifare/authentication.h"
+#include "mifare/mifare_reader.h"
 #include "mifare/sector.h"
 #include "reader/reader.h"
 
@@ -21,22 +22,22 @@ Block ValueBlock(int32_t value, uint8_t address);
 Result DecodeValueBlock(const uint8_t* data, uint8_t block, int32_t* value);
 
 // Writes a value block of `value` to `block` after opening it with `auth`.
-Result CreateValue(reader::Reader& reader, Authentication auth, uint8_t block, int32_t value);
+Result CreateValue(MifareReader reader, Authentication auth, uint8_t block, int32_t value);
 
 // Opens `block` with `auth`, then the card applies `operation` with `value` to the block and
 // stores the result back in it.
-Result ProcessValue(reader::Reader& reader, Authentication auth, uint8_t operation, uint8_t block,
+Result ProcessValue(MifareReader reader, Authentication auth, uint8_t operation, uint8_t block,
                     int32_t value);
 
 // Opens `block` with `auth`, reads it and decodes it (DecodeValueBlock).
-Result ReadValue(reader::Reader& reader, Authentication auth, uint8_t block, int32_t* value);
+Result ReadValue(MifareReader reader, Authentication auth, uint8_t block, int32_t* value);
 
 // The access conditions of a value sector.
 extern const uint8_t kValueSectorAccess[4];
 
 // Opens the sector with `auth` and writes its trailer as newKeyA, the value-sector access
 // bytes, newKeyB.
-Result FormatValueSector(reader::Reader& reader, Authentication auth, uint8_t sector,
+Result FormatValueSector(MifareReader reader, Authentication auth, uint8_t sector,
                          const MifareKey* newKeyA, const MifareKey* newKeyB);
 
 }  // namespace kestrel::mifare

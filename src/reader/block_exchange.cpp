@@ -1,5 +1,5 @@
-// The reader commands that carry ISO/IEC 14443-4 blocks to the card: the single block, the
-// timed exchange and RATS.
+// The reader commands that carry ISO/IEC 14443-4 to the card: the single block, the timed
+// exchange, RATS and the card time-out.
 #include <cstring>
 #include <limits>
 
@@ -82,6 +82,11 @@ Result StandardReader::RequestATS(uint8_t parameter, uint8_t* ats, uint16_t* ats
     if (size > 0) std::memcpy(ats, command_->ResponseData(), size);
     *atsLength = static_cast<uint16_t>(size);
     return Status();
+}
+
+Result StandardReader::SetCardTimeOut(uint32_t timeOutMs) {
+    Begin(kCmdSetCardTimeOut).PutDword(timeOutMs);
+    return Finish();
 }
 
 }  // namespace kestrel::reader

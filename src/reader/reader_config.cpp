@@ -9,21 +9,15 @@ namespace {
 
 constexpr uint8_t kCmdWriteReg = 0x01;
 constexpr uint8_t kCmdReadReg = 0x02;
-constexpr uint8_t kCmdPcd10 = 0x10;
 constexpr uint8_t kCmdReadMemory = 0x23;
 constexpr uint8_t kCmdWriteMemory = 0x24;
 constexpr uint8_t kCmdSetDefaultAttrib = 0x45;
 constexpr uint8_t kCmdSetAttrib = 0x46;
 constexpr uint8_t kCmdGetAttrib = 0x47;
-constexpr uint8_t kCmdPcd62 = 0x62;
 constexpr uint8_t kCmdGetFWVersion = 0x63;
-constexpr uint8_t kCmdPcd66 = 0x66;
 constexpr uint8_t kCmdSetReaderBaudRate = 0x82;
 constexpr uint8_t kCmdGetReaderBaudRate = 0x83;
-constexpr uint8_t kCmdPcd85 = 0x85;
 constexpr uint8_t kCmdEchoTest = 0x86;
-constexpr uint8_t kCmdPcd87 = 0x87;
-constexpr uint8_t kCmdPcd98 = 0x98;
 constexpr uint8_t kCmdSetIODevState = 0xE6;
 constexpr uint8_t kCmdSetCardType = 0xEA;
 constexpr uint8_t kCmdLoadConfig = 0xED;
@@ -35,16 +29,6 @@ constexpr uint32_t kBaudRates[] = {9600, 19200, 57600, 115200, 38400};
 constexpr uint8_t kDefaultBaudIndex = 3;
 
 }  // namespace
-
-Result StandardReader::PcdCommand66() {
-    Begin(kCmdPcd66);
-    return Finish();
-}
-
-Result StandardReader::PcdCommand10() {
-    Begin(kCmdPcd10);
-    return Finish();
-}
 
 Result StandardReader::SetDefaultAttrib() {
     Begin(kCmdSetDefaultAttrib);
@@ -110,11 +94,6 @@ Result StandardReader::GetFWVersion(char* text, uint8_t* length) {
     return Status();
 }
 
-Result StandardReader::PcdCommand62() {
-    Begin(kCmdPcd62);
-    return Finish();
-}
-
 Result StandardReader::WriteReg(uint8_t reg, uint8_t value) {
     link::ReaderCommand& cmd = Begin(kCmdWriteReg);
     cmd.PutByte(reg);
@@ -129,15 +108,6 @@ Result StandardReader::ReadReg(uint8_t reg, uint8_t* value) {
     if (command_->ResponseSize() != 1) return KESTREL_ERR_READING_TOO_MUCH;
     *value = command_->ResponseData()[0];
     return Status();
-}
-
-Result StandardReader::PcdCommand98(uint8_t first, uint32_t length, const uint8_t* data) {
-    const uint8_t count = static_cast<uint8_t>(length & 0xFF);
-    if (data == nullptr && count > 0) return KESTREL_ERR_WRONG_PARAMETER;
-    link::ReaderCommand& cmd = Begin(kCmdPcd98);
-    cmd.PutByte(first);
-    cmd.PutBytes(data, count);
-    return Finish();
 }
 
 Result StandardReader::SetIODevState(uint8_t device, uint8_t state) {
@@ -200,11 +170,6 @@ Result StandardReader::GetReaderBaudRate(uint32_t* baudRate) {
     return Status();
 }
 
-Result StandardReader::PcdCommand85() {
-    Begin(kCmdPcd85);
-    return Finish();
-}
-
 Result StandardReader::EchoTest(uint8_t* buffer, uint16_t* length) {
     if (length == nullptr || (buffer == nullptr && *length > 0)) {
         return KESTREL_ERR_WRONG_PARAMETER;
@@ -215,11 +180,6 @@ Result StandardReader::EchoTest(uint8_t* buffer, uint16_t* length) {
     if (command_->ResponseSize() != sent) return KESTREL_ERR_WRONG_PARAMETER;
     if (sent > 0) std::memcpy(buffer, command_->ResponseData(), sent);
     return Status();
-}
-
-Result StandardReader::PcdCommand87(uint16_t value) {
-    Begin(kCmdPcd87).PutWord(value);
-    return Finish();
 }
 
 }  // namespace kestrel::reader

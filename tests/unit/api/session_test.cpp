@@ -147,9 +147,9 @@ TEST(Session, FailedOpenKeepsTheConnectionObjects) {
 TEST(Session, ReaderTypeChoosesTheReaderClass) {
     KestrelSession* s = CreateSession(0);
     ConnectScripted(s, READER_TYPE_RFSCAN);
-    EXPECT_NE(dynamic_cast<reader::DerivedReader*>(s->reader.get()), nullptr);
+    EXPECT_NE(dynamic_cast<reader::RfScanReader*>(s->reader.get()), nullptr);
     ConnectScripted(s, 0x1001);
-    EXPECT_EQ(dynamic_cast<reader::DerivedReader*>(s->reader.get()), nullptr);
+    EXPECT_EQ(dynamic_cast<reader::RfScanReader*>(s->reader.get()), nullptr);
     EXPECT_NE(dynamic_cast<reader::StandardReader*>(s->reader.get()), nullptr);
     EXPECT_EQ(s->reader->ExchangeTimeOut(), 2000);
     ReleaseSession(s, 0);

@@ -78,8 +78,8 @@ struct ExchangeCase {
 ExchangeCase Case(const char* name, Bytes request, uint16_t frameSize, uint8_t cidFlag,
                   uint8_t blockNumber, uint16_t capacity, std::vector<Step> steps, Result expected,
                   Bytes answer, uint8_t blockNumberAfter, size_t pauses) {
-    return ExchangeCase{name,  request,  frameSize,        cidFlag, blockNumber, capacity,
-                        steps, expected, answer, blockNumberAfter, pauses};
+    return ExchangeCase{name,  request,  frameSize, cidFlag,          blockNumber, capacity,
+                        steps, expected, answer,    blockNumberAfter, pauses};
 }
 
 const Bytes kRequest = {0x90, 0x60, 0x00, 0x00, 0x00};  // one short message
@@ -342,7 +342,9 @@ TEST_F(TclProtocolTest, TclExchangeRefusesBadArgumentsWithoutTraffic) {
     uint8_t number = 0;
     const uint8_t* request = kRequest.data();
     auto call = [&](const uint8_t* req, uint8_t* out, uint16_t* len, uint16_t frameSize,
-                    uint8_t cidFlag) { return Exchange(req, 5, out, len, frameSize, cidFlag, &number); };
+                    uint8_t cidFlag) {
+        return Exchange(req, 5, out, len, frameSize, cidFlag, &number);
+    };
     const struct {
         uint16_t frameSize;
         uint8_t cidFlag;
@@ -489,7 +491,8 @@ TEST_F(TclProtocolTest, RequestAtsActivation) {
 
         expectActivation(kOk, activation);
         Expect(0xE7, {0x50}, kOk, ats);
-        EXPECT_EQ(RequestAts(reader, a, 0x50, buffer.data() + 1, &length), KESTREL_OK) << name;
+        EXPECT_EQ(RequestAts(reader, reader, a, 0x50, buffer.data() + 1, &length), KESTREL_OK)
+            << name;
         EXPECT_EQ(length, 6) << name;
         EXPECT_EQ(buffer, Cat({{kGuard}, ats, {kGuard, kGuard, kGuard}})) << name;
         CheckTraffic(name);
@@ -498,25 +501,28 @@ TEST_F(TclProtocolTest, RequestAtsActivation) {
         buffer.assign(10, kGuard);
         length = 8;
         expectActivation(kOk, {0x04, 0x00, 0x08, 4, 1, 2, 3, 4});
-        EXPECT_EQ(RequestAts(reader, a, 0x50, buffer.data() + 1, &length),
+        EXPECT_EQ(RequestAts(reader, reader, a, 0x50, buffer.data() + 1, &length),
                   KESTREL_ERR_ISO14443_4_NOT_SUPPORTED)
             << name;
         // No card: the activation's failure as it is.
         expectActivation(kNoCard, {});
-        EXPECT_EQ(RequestAts(reader, a, 0x50, buffer.data() + 1, &length), KESTREL_ERR_NO_CARD)
+        EXPECT_EQ(RequestAts(reader, reader, a, 0x50, buffer.data() + 1, &length),
+                  KESTREL_ERR_NO_CARD)
             << name;
         EXPECT_EQ(length, 8) << name;
         EXPECT_EQ(buffer, Bytes(10, kGuard)) << name;
         // Missing pointers: nothing sent.
-        EXPECT_EQ(RequestAts(reader, a, 0x50, buffer.data(), nullptr), KESTREL_ERR_WRONG_PARAMETER);
-        EXPECT_EQ(RequestAts(reader, a, 0x50, nullptr, &length), KESTREL_ERR_WRONG_PARAMETER);
+        EXPECT_EQ(RequestAts(reader, reader, a, 0x50, buffer.data(), nullptr),
+                  KESTREL_ERR_WRONG_PARAMETER);
+        EXPECT_EQ(RequestAts(reader, reader, a, 0x50, nullptr, &length),
+                  KESTREL_ERR_WRONG_PARAMETER);
         CheckTraffic(name + ", failures");
     }
     // The RF reset's failure ends it.
     Expect(0x20, {0x19, 0x00}, kNoCard);
     uint8_t ats1[4];
     uint16_t length = 4;
-    EXPECT_EQ(RequestAts(reader, AtsActivation::kAfterRfReset, 0, ats1, &length),
+    EXPECT_EQ(RequestAts(reader, reader, AtsActivation::kAfterRfReset, 0, ats1, &length),
               KESTREL_ERR_NO_CARD);
     CheckTraffic("RF reset fails");
 }

@@ -27,32 +27,21 @@ TEST(CodeKey, KnownKeys) {
         {{0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC},
          {0xE1, 0xD2, 0xC3, 0xB4, 0xA5, 0x96, 0x87, 0x78, 0x69, 0x5A, 0x4B, 0x3C}},
     };
-    test::ScriptedComm comm;
-    link::BlockFramingProtocol link(comm);
-    // The base class does the coding: every reader class keeps it.
-    Reader base(link);
-    StandardReader standard(link);
-    for (Reader* reader : {&base, static_cast<Reader*>(&standard)}) {
-        for (const auto& c : cases) {
-            Bytes out(14, kGuard);
-            EXPECT_EQ(reader->CodeKey(c.key.data(), out.data() + 1), KESTREL_OK);
-            EXPECT_EQ(Bytes(out.begin() + 1, out.end() - 1), c.coded);
-            EXPECT_EQ(out.front(), kGuard);
-            EXPECT_EQ(out.back(), kGuard);
-        }
+    for (const auto& c : cases) {
+        Bytes out(14, kGuard);
+        EXPECT_EQ(MifarePrimitives::CodeKey(c.key.data(), out.data() + 1), KESTREL_OK);
+        EXPECT_EQ(Bytes(out.begin() + 1, out.end() - 1), c.coded);
+        EXPECT_EQ(out.front(), kGuard);
+        EXPECT_EQ(out.back(), kGuard);
     }
-    EXPECT_TRUE(comm.requests.empty());
 }
 
 // Every coded byte carries its nibble low and the nibble's complement high.
 TEST(CodeKey, EveryByteValueAndNulls) {
-    test::ScriptedComm comm;
-    link::BlockFramingProtocol link(comm);
-    Reader reader(link);
     for (int value = 0; value < 256; ++value) {
         const uint8_t key[6] = {static_cast<uint8_t>(value), 0, 0, 0, 0, 0};
         uint8_t coded[12];
-        ASSERT_EQ(reader.CodeKey(key, coded), KESTREL_OK);
+        ASSERT_EQ(MifarePrimitives::CodeKey(key, coded), KESTREL_OK);
         EXPECT_EQ(coded[0] & 0x0F, value >> 4) << value;
         EXPECT_EQ(coded[1] & 0x0F, value & 0x0F) << value;
         EXPECT_EQ((coded[0] >> 4) ^ (coded[0] & 0x0F), 0x0F) << value;
@@ -60,8 +49,8 @@ TEST(CodeKey, EveryByteValueAndNulls) {
     }
     uint8_t key[6] = {};
     uint8_t coded[12];
-    EXPECT_EQ(reader.CodeKey(nullptr, coded), KESTREL_ERR_WRONG_PARAMETER);
-    EXPECT_EQ(reader.CodeKey(key, nullptr), KESTREL_ERR_WRONG_PARAMETER);
+    EXPECT_EQ(MifarePrimitives::CodeKey(nullptr, coded), KESTREL_ERR_WRONG_PARAMETER);
+    EXPECT_EQ(MifarePrimitives::CodeKey(key, nullptr), KESTREL_ERR_WRONG_PARAMETER);
 }
 
 struct ReadCase {
@@ -111,8 +100,6 @@ Bytes Count(uint8_t from, size_t n) {
 
 // The card tests pin the requests the card functions send; these slots only the reader uses.
 TEST_F(MifareSlotTest, RequestLayouts) {
-    const uint8_t serial[4] = {0x11, 0x22, 0x33, 0x44};
-    const uint8_t six[6] = {0xB0, 0xB1, 0xB2, 0xB3, 0xB4, 0xB5};
     const uint8_t four[4] = {0xC0, 0xC1, 0xC2, 0xC3};
     const struct {
         std::function<Result()> call;
@@ -123,16 +110,6 @@ TEST_F(MifareSlotTest, RequestLayouts) {
         {[&] { return reader.ValueOperation(0xC0, 8, four, 9); },
          0x1B,
          {0xC0, 0x08, 0xC0, 0xC1, 0xC2, 0xC3, 0x09}},
-        {[&] { return reader.PcdCommand14(1, 2, 3); }, 0x14, {1, 2, 3}},
-        {[&] { return reader.PcdCommand15(9, serial, 7, 8); },
-         0x15,
-         {9, 0x11, 0x22, 0x33, 0x44, 7, 8}},
-        {[&] { return reader.PcdCommand17(0xA, 0xB, six); },
-         0x17,
-         {0xA, 0xB, 0xB0, 0xB1, 0xB2, 0xB3, 0xB4, 0xB5}},
-        {[&] { return reader.PcdCommand1C(0xA, 0xB, four); },
-         0x1C,
-         {0xA, 0xB, 0xC0, 0xC1, 0xC2, 0xC3}},
         {[&] { return reader.WriteData(0xA0, 5, 0, nullptr); }, 0x1F, {0xA0, 0x05, 0x00}},
     };
     for (const auto& c : cases) {
@@ -182,33 +159,11 @@ TEST_F(MifareSlotTest, NullArgumentsAreRefusedWithoutTraffic) {
         [&] { return reader.MifareRead(4, nullptr); },
         [&] { return reader.MifareWrite(4, nullptr); },
         [&] { return reader.ValueOperation(0xC1, 4, nullptr, 4); },
-        [&] { return reader.PcdCommand15(0, nullptr, 0, 0); },
-        [&] { return reader.PcdCommand17(0, 0, nullptr); },
-        [&] { return reader.PcdCommand1C(0, 0, nullptr); },
         [&] { return reader.ReadData(0x30, 4, 16, nullptr); },
         [&] { return reader.WritePage(4, nullptr); },
         [&] { return reader.WriteData(0xA0, 4, 16, nullptr); },
     };
     for (const auto& call : calls) EXPECT_EQ(call(), KESTREL_ERR_WRONG_PARAMETER);
-    EXPECT_TRUE(comm.requests.empty());
-}
-
-// The base reader offers none of the card commands.
-TEST(MifareSlots, BaseReaderSendsNothing) {
-    test::ScriptedComm comm;
-    link::BlockFramingProtocol link(comm);
-    Reader reader(link);
-    uint8_t bytes[16] = {};
-    const std::function<Result()> calls[] = {
-        [&] { return reader.Authenticate(0x60, bytes, bytes, 4); },
-        [&] { return reader.MifareRead(4, bytes); },
-        [&] { return reader.MifareWrite(4, bytes); },
-        [&] { return reader.ValueOperation(0xC1, 4, bytes, 4); },
-        [&] { return reader.ReadData(0x30, 4, 16, bytes); },
-        [&] { return reader.WritePage(4, bytes); },
-        [&] { return reader.WriteData(0xA0, 4, 16, bytes); },
-    };
-    for (const auto& call : calls) EXPECT_EQ(call(), KESTREL_ERR_COMMAND_NOT_SUPPORTED);
     EXPECT_TRUE(comm.requests.empty());
 }
 

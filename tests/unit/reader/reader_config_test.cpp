@@ -17,29 +17,22 @@ using ReaderConfigTest = ScriptedReaderTest;
 // Commands whose answer tests below do not already show the request bytes.
 TEST_F(ReaderConfigTest, RequestLayouts) {
     const uint8_t data[4] = {0xD0, 0xD1, 0xD2, 0xD3};
-    reader::Reader& r = *reader;
+    reader::StandardReader& r = *reader;
     const struct {
         uint8_t code;
         Bytes params;
         std::function<Result()> call;
     } cases[] = {
-        {0x66, {}, [&] { return r.PcdCommand66(); }},
-        {0x10, {}, [&] { return r.PcdCommand10(); }},
         {0x45, {}, [&] { return r.SetDefaultAttrib(); }},
         {0x46, {0x12, 0x34}, [&] { return r.SetAttrib(0x12, 0x34); }},
         {0x24,
          {0x02, 0x01, 0x03, 0xD0, 0xD1, 0xD2},
          [&] { return r.WriteMemory(0x0102, 3, data); }},
-        {0x62, {}, [&] { return r.PcdCommand62(); }},
         {0x01, {0x05, 0x7F}, [&] { return r.WriteReg(0x05, 0x7F); }},
-        // Only the low byte of the length counts.
-        {0x98, {0xAA, 0xD0, 0xD1, 0xD2}, [&] { return r.PcdCommand98(0xAA, 0x103, data); }},
         {0xE6, {0x02, 0x01}, [&] { return r.SetIODevState(0x02, 0x01); }},
         {0xED, {0x01, 0x02}, [&] { return r.LoadConfig(0x0201); }},
         {0xEA, {0x0B}, [&] { return r.SetCardType(0x0B); }},
         {0x77, {}, [&] { return r.DirectCommand(0x77, nullptr, 0, nullptr, nullptr); }},
-        {0x85, {}, [&] { return r.PcdCommand85(); }},
-        {0x87, {0x34, 0x12}, [&] { return r.PcdCommand87(0x1234); }},
     };
     // None has an answer to copy: the reader's status comes back as it is.
     for (const auto& c : cases) {
@@ -237,7 +230,6 @@ TEST_F(ReaderConfigTest, MissingPointersSendNothing) {
         {"GetFWVersion length", [&] { return reader->GetFWVersion(nullptr, nullptr); }},
         {"GetFWVersion text", [&] { return reader->GetFWVersion(nullptr, &b); }},
         {"ReadReg", [&] { return reader->ReadReg(0, nullptr); }},
-        {"PcdCommand98", [&] { return reader->PcdCommand98(0, 2, nullptr); }},
         {"DirectCommand data",
          [&] { return reader->DirectCommand(0x10, nullptr, 2, nullptr, nullptr); }},
         {"DirectCommand answer",
@@ -298,61 +290,15 @@ TEST_F(ReaderConfigTest, RawExchange) {
     EXPECT_TRUE(comm.Done());
 }
 
-// Every slot the reader does not offer answers 8023 and sends nothing, on both reader types;
-// each is called with its own argument count.
-TEST_F(ReaderConfigTest, UnsupportedSlots) {
-    const struct {
-        const char* name;
-        std::function<Result(reader::Reader&)> call;
-    } slots[] = {
-        {"12", [](reader::Reader& r) { return r.Reserved12(); }},
-        {"13", [](reader::Reader& r) { return r.Reserved13(); }},
-        {"37", [](reader::Reader& r) { return r.Reserved37(); }},
-        {"38", [](reader::Reader& r) { return r.Reserved38(1, 2, 3, 4, 5); }},
-        {"39", [](reader::Reader& r) { return r.Reserved39(1); }},
-        {"40", [](reader::Reader& r) { return r.Reserved40(); }},
-        {"41", [](reader::Reader& r) { return r.Reserved41(1, 2); }},
-        {"42", [](reader::Reader& r) { return r.Reserved42(1); }},
-        {"45", [](reader::Reader& r) { return r.Reserved45(); }},
-        {"47", [](reader::Reader& r) { return r.Reserved47(1); }},
-        {"48", [](reader::Reader& r) { return r.Reserved48(1); }},
-        {"49", [](reader::Reader& r) { return r.Reserved49(); }},
-        {"50", [](reader::Reader& r) { return r.Reserved50(1); }},
-        {"51", [](reader::Reader& r) { return r.Reserved51(1); }},
-        {"52", [](reader::Reader& r) { return r.Reserved52(1); }},
-        {"53", [](reader::Reader& r) { return r.Reserved53(1); }},
-        {"54", [](reader::Reader& r) { return r.Reserved54(1); }},
-        {"55", [](reader::Reader& r) { return r.Reserved55(); }},
-        {"57", [](reader::Reader& r) { return r.Reserved57(); }},
-        {"60", [](reader::Reader& r) { return r.Reserved60(1, 2); }},
-        {"61", [](reader::Reader& r) { return r.Reserved61(1, 2); }},
-        {"63", [](reader::Reader& r) { return r.Reserved63(1); }},
-        {"64", [](reader::Reader& r) { return r.Reserved64(1); }},
-        {"65", [](reader::Reader& r) { return r.Reserved65(1); }},
-        {"66", [](reader::Reader& r) { return r.Reserved66(1); }},
-    };
-    for (bool derived : {false, true}) {
-        if (derived) UseDerivedReader();
-        for (const auto& s : slots) {
-            EXPECT_EQ(s.call(*reader), KESTREL_ERR_COMMAND_NOT_SUPPORTED)
-                << "slot " << s.name << (derived ? " (derived)" : "");
-        }
-    }
-    // The RF-scan slots belong to the derived reader only.
-    reader::StandardReader standard(link);
-    uint8_t state = kGuardByte;
-    EXPECT_EQ(standard.SetRFScanMode(1), KESTREL_ERR_COMMAND_NOT_SUPPORTED);
-    EXPECT_EQ(standard.GetRFScanMode(&state), KESTREL_ERR_COMMAND_NOT_SUPPORTED);
-    EXPECT_EQ(state, kGuardByte);
-    EXPECT_TRUE(comm.requests.empty());
-}
-
-TEST_F(ReaderConfigTest, RfScanModeOfTheDerivedReader) {
-    UseDerivedReader();
+TEST_F(ReaderConfigTest, RfScanModeOfTheRfScanReader) {
+    // Only the RF-scan reader has the capability.
+    EXPECT_EQ(dynamic_cast<reader::RfScan*>(reader.get()), nullptr);
+    UseRfScanReader();
+    auto& scan = dynamic_cast<reader::RfScan&>(*reader);
     Expect(0xE0, {}, kReaderOk, {0x01});
-    EXPECT_EQ(reader->SetRFScanMode(0x80), KESTREL_OK);
+    EXPECT_EQ(scan.SetRFScanMode(0x80), KESTREL_OK);
     Expect(0xE1, {});
-    EXPECT_EQ(reader->SetRFScanMode(0), KESTREL_OK);
+    EXPECT_EQ(scan.SetRFScanMode(0), KESTREL_OK);
     const struct {
         Bytes answer;
         uint8_t status;
@@ -368,7 +314,7 @@ TEST_F(ReaderConfigTest, RfScanModeOfTheDerivedReader) {
     for (const auto& c : cases) {
         uint8_t state = kGuardByte;
         Expect(0xE8, {}, c.status, c.answer);
-        EXPECT_EQ(reader->GetRFScanMode(&state), c.expected);
+        EXPECT_EQ(scan.GetRFScanMode(&state), c.expected);
         EXPECT_EQ(state, c.state);
     }
     EXPECT_TRUE(comm.Done());

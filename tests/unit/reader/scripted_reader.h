@@ -27,7 +27,7 @@ class ScriptedReaderTest : public ::testing::Test {
         ++sequence_;
     }
     // Replaces the reader with one of the reader type that offers RF scanning.
-    void UseDerivedReader() { reader = std::make_unique<reader::DerivedReader>(link); }
+    void UseRfScanReader() { reader = std::make_unique<reader::RfScanReader>(link); }
 
     ScriptedComm comm;
     link::BlockFramingProtocol link{comm};

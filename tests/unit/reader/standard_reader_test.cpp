@@ -313,21 +313,6 @@ TEST_F(ReaderTest, ActivateIdleRetryCountsAttempts) {
     EXPECT_TRUE(comm.Done());
 }
 
-TEST_F(ReaderTest, UnsupportedSlotsSendNothing) {
-    uint8_t buffer[16] = {};
-    const std::function<Result()> calls[] = {
-        [&] { return reader.Reserved12(); },
-        [&] { return reader.Reserved38(1, 2, 3, 4, 5); },
-        [&] { return reader.Reserved66(1); },
-        [&] { return reader.Reserved40(); },
-        [&] { return reader.Reserved45(); },
-        [&] { return reader.SetRFScanMode(1); },
-        [&] { return reader.GetRFScanMode(buffer); },
-    };
-    for (const auto& call : calls) EXPECT_EQ(call(), KESTREL_ERR_COMMAND_NOT_SUPPORTED);
-    EXPECT_TRUE(comm.requests.empty());
-}
-
 TEST_F(ReaderTest, SetTimeOutAppliesToTheNextExchange) {
     EXPECT_EQ(reader.ExchangeTimeOut(), 2000);
     int32_t previous = 0;
@@ -369,10 +354,10 @@ TEST(ReaderStatusTest, EveryByteHasItsResult) {
     }
 }
 
-TEST(DerivedReaderTest, RfScanCommands) {
+TEST(RfScanReaderTest, RfScanCommands) {
     test::ScriptedComm comm;
     link::BlockFramingProtocol link(comm);
-    DerivedReader reader(link);
+    RfScanReader reader(link);
     comm.Expect(Frame(0, 0xE0), Frame(0, 0x00, {0x01}));
     EXPECT_EQ(reader.SetRFScanMode(7), KESTREL_OK);
     comm.Expect(Frame(1, 0xE1), Frame(1, 0x00));

@@ -81,7 +81,7 @@ TEST_F(TypeBTest, RequestLayouts) {
 // answer only when it fits; the length is judged before the reader's status.
 TEST_F(TypeBTest, AnswerLengthRule) {
     using Call = std::function<Result(uint8_t*, uint16_t*)>;
-    reader::Reader& r = *reader;
+    reader::StandardReader& r = *reader;
     const struct {
         uint8_t code;
         Bytes params;
@@ -143,7 +143,7 @@ TEST_F(TypeBTest, MissingPointersSendNothing) {
     uint8_t s2 = 0;
     uint8_t hl = 2;
     uint8_t hlNone = 0;
-    reader::Reader& r = *reader;
+    reader::StandardReader& r = *reader;
     const uint8_t* pupi = kPupi.data();
     const struct {
         const char* name;

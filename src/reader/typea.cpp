@@ -1,3 +1,4 @@
+// Type A activation, halt and RF reset of the standard reader.
 #include "reader/standard_reader.h"
 
 #include <cstring>
@@ -12,11 +13,6 @@ constexpr uint32_t kActivationHeader = 4;
 constexpr uint32_t kWakeUpAnswer = 3;
 
 }  // namespace
-
-Result StandardReader::ShortAnswer() const {
-    const Result status = Status();
-    return status != KESTREL_OK ? status : KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT;
-}
 
 Result StandardReader::RequestWith(uint8_t code, uint8_t requestCode, uint16_t* atqa) {
     Begin(code).PutByte(requestCode);
@@ -95,11 +91,6 @@ Result StandardReader::Halt() {
     return Finish();
 }
 
-Result StandardReader::SetCardTimeOut(uint32_t timeOutMs) {
-    Begin(kCmdSetCardTimeOut).PutDword(timeOutMs);
-    return Finish();
-}
-
 Result StandardReader::ActivateIdle(uint8_t option, uint16_t* atqa, uint8_t* sak, uint8_t* uid,
                                     uint8_t* uidLength) {
     if (uid == nullptr || uidLength == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
@@ -153,130 +144,6 @@ Result StandardReader::ActivateWakeUp(uint8_t option, uint16_t* atqa, uint8_t* s
     if (atqa != nullptr) *atqa = static_cast<uint16_t>(answer[0] | (answer[1] << 8));
     if (sak != nullptr) *sak = answer[2];
     return Status();
-}
-
-Result StandardReader::Authenticate(uint8_t keyType, const uint8_t* serial, const uint8_t* codedKey,
-                                    uint8_t block) {
-    if (serial == nullptr || codedKey == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    link::ReaderCommand& cmd = Begin(kCmdAuthenticate);
-    cmd.PutByte(keyType);
-    cmd.PutBytes(serial, kMifareSerialLength);
-    cmd.PutBytes(codedKey, kCodedKeyLength);
-    cmd.PutByte(block);
-    return Finish();
-}
-
-Result StandardReader::MifareRead(uint8_t block, uint8_t* data) {
-    if (data == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    Begin(kCmdMifareRead).PutByte(block);
-    if (Result r = Exchange(); r != KESTREL_OK) return r;
-    // Never read past the answer: a block that did not arrive whole is not copied at all.
-    if (command_->ResponseSize() < kMifareBlockSize) return ShortAnswer();
-    std::memcpy(data, command_->ResponseData(), kMifareBlockSize);
-    return Status();
-}
-
-Result StandardReader::MifareWrite(uint8_t block, const uint8_t* data) {
-    if (data == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    link::ReaderCommand& cmd = Begin(kCmdMifareWrite);
-    cmd.PutByte(block);
-    cmd.PutBytes(data, kMifareBlockSize);
-    return Finish();
-}
-
-Result StandardReader::ValueOperation(uint8_t operation, uint8_t block, const uint8_t* value,
-                                      uint8_t transferBlock) {
-    if (value == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    link::ReaderCommand& cmd = Begin(kCmdValueOperation);
-    cmd.PutByte(operation);
-    cmd.PutByte(block);
-    cmd.PutBytes(value, 4);
-    cmd.PutByte(transferBlock);
-    return Finish();
-}
-
-Result StandardReader::PcdCommand14(uint8_t first, uint8_t second, uint8_t third) {
-    link::ReaderCommand& cmd = Begin(kCmdPcd14);
-    cmd.PutByte(first);
-    cmd.PutByte(second);
-    cmd.PutByte(third);
-    return Finish();
-}
-
-Result StandardReader::PcdCommand15(uint8_t first, const uint8_t* serial, uint8_t second,
-                                    uint8_t third) {
-    if (serial == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    link::ReaderCommand& cmd = Begin(kCmdPcd15);
-    cmd.PutByte(first);
-    cmd.PutBytes(serial, kMifareSerialLength);
-    cmd.PutByte(second);
-    cmd.PutByte(third);
-    return Finish();
-}
-
-Result StandardReader::PcdCommand17(uint8_t first, uint8_t second, const uint8_t* six) {
-    if (six == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    link::ReaderCommand& cmd = Begin(kCmdPcd17);
-    cmd.PutByte(first);
-    cmd.PutByte(second);
-    cmd.PutBytes(six, 6);
-    return Finish();
-}
-
-Result StandardReader::ReadData(uint8_t cardCommand, uint8_t address, uint8_t length,
-                                uint8_t* data) {
-    if (data == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    link::ReaderCommand& cmd = Begin(kCmdReadData);
-    cmd.PutByte(cardCommand);
-    cmd.PutByte(address);
-    cmd.PutByte(length);
-    if (Result r = Exchange(); r != KESTREL_OK) return r;
-    const uint32_t size = command_->ResponseSize();
-    if (size > length) return KESTREL_ERR_WRONG_PARAMETER;
-    if (size > 0) std::memcpy(data, command_->ResponseData(), size);
-    return Status();
-}
-
-Result StandardReader::WritePage(uint8_t page, const uint8_t* data) {
-    if (data == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    link::ReaderCommand& cmd = Begin(kCmdWritePage);
-    cmd.PutByte(page);
-    cmd.PutBytes(data, kPageSize);
-    return Finish();
-}
-
-Result StandardReader::WriteData(uint8_t cardCommand, uint8_t address, uint8_t length,
-                                 const uint8_t* data) {
-    if (data == nullptr && length > 0) return KESTREL_ERR_WRONG_PARAMETER;
-    link::ReaderCommand& cmd = Begin(kCmdWriteData);
-    cmd.PutByte(cardCommand);
-    cmd.PutByte(address);
-    cmd.PutByte(length);
-    cmd.PutBytes(data, length);
-    return Finish();
-}
-
-Result StandardReader::PcdCommand1C(uint8_t first, uint8_t second, const uint8_t* four) {
-    if (four == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    link::ReaderCommand& cmd = Begin(kCmdPcd1C);
-    cmd.PutByte(first);
-    cmd.PutByte(second);
-    cmd.PutBytes(four, 4);
-    return Finish();
-}
-
-Result DerivedReader::SetRFScanMode(uint8_t on) {
-    Begin(on != 0 ? kCmdSetRFScanOn : kCmdSetRFScanOff);
-    return Finish();
-}
-
-Result DerivedReader::GetRFScanMode(uint8_t* state) {
-    if (state == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-    Begin(kCmdGetRFScanMode);
-    if (Result r = Exchange(); r != KESTREL_OK) return r;
-    if (command_->ResponseSize() != 1) return KESTREL_ERR_FRAME_RESPONSE_TOO_SHORT;
-    *state = command_->ResponseData()[0];
-    return KESTREL_OK;
 }
 
 }  // namespace kestrel::reader
