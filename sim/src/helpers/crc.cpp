@@ -35,4 +35,12 @@ uint16_t Crc16B(const uint8_t* data, size_t length) {
     return static_cast<uint16_t>(~Crc16Iso14443(data, length, 0xFFFF));
 }
 
+uint32_t Crc32Desfire(const uint8_t* data, size_t length, uint32_t crc) {
+    for (size_t i = 0; i < length; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1u) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    return crc;
+}
+
 }  // namespace kestrel::sim

@@ -1,4 +1,5 @@
-// Checksums: the reader's block frames, and the CRCs of ISO/IEC 14443-3 air frames.
+// Checksums: the reader's block frames, the CRCs of ISO/IEC 14443-3 air frames and the CRC32
+// of DESFire cryptograms.
 #pragma once
 
 #include <cstddef>
@@ -15,5 +16,10 @@ uint16_t Crc16Mcrf4xx(const uint8_t* data, size_t length, uint16_t crc = 0xFFFF)
 uint16_t Crc16A(const uint8_t* data, size_t length);
 // CRC_B of Type B frames: initial value 0xFFFF, inverted at the end.
 uint16_t Crc16B(const uint8_t* data, size_t length);
+
+// The CRC32 of DESFire cryptograms after an ISO or AES authentication: the reflected IEEE 802.3
+// polynomial (0xEDB88320), initial value 0xFFFFFFFF and, unlike the usual CRC-32, no final
+// inversion. It travels low byte first. `crc` lets a caller continue over several pieces.
+uint32_t Crc32Desfire(const uint8_t* data, size_t length, uint32_t crc = 0xFFFFFFFF);
 
 }  // namespace kestrel::sim

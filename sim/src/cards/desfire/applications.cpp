@@ -67,7 +67,7 @@ df::Application* DesfireCard::FindApplication(const df::Aid& aid) {
 }
 
 bool DesfireCard::AddApplication(const df::Aid& aid, uint8_t keySettings, size_t keyCount,
-                                 std::string* error) {
+                                 std::string* error, df::KeyType type) {
     std::string problem;
     if (aid == df::kCardLevel) {
         problem = "AID 000000 is the card level, not an application";
@@ -83,9 +83,18 @@ bool DesfireCard::AddApplication(const df::Aid& aid, uint8_t keySettings, size_t
     df::Application application;
     application.aid = aid;
     application.keySettings = keySettings;
-    application.keys.assign(keyCount, df::Key{});
+    application.ResetKeys(type, keyCount);
     applications_.push_back(std::move(application));
     return true;
+}
+
+uint8_t DesfireCard::MayList(bool cardLevel) const {
+    if ((selected_ == 0) != cardLevel) return st::kPermissionDenied;
+    if (!(SelectedApplication().keySettings & df::key_settings::kFreeDirectoryList) &&
+        session_.KeyNumber() != 0) {
+        return st::kAuthenticationError;
+    }
+    return st::kOk;
 }
 
 NativeAnswer DesfireCard::SelectApplication(const Bytes& command) {
@@ -103,24 +112,43 @@ NativeAnswer DesfireCard::SelectApplication(const Bytes& command) {
 }
 
 NativeAnswer DesfireCard::CreateApplication(const Bytes& command) {
-    // AID (3), key settings, number of keys.
-    if (command.size() != 6) return df::Status(st::kLengthError);
+    // AID (3), key settings, key-count byte (number of keys; bit 5: ISO file identifiers;
+    // bits 6-7: key type), then with ISO names its file identifier (2) and a DF name (0-16).
+    if (command.size() < 6) return df::Status(st::kLengthError);
+    const uint8_t keyCount = command[5];
+    const bool iso = (keyCount & df::key_count::kIsoFileIds) != 0;
+    if (command.size() != 6 &&
+        (!iso || command.size() < 8 || command.size() > 8 + df::kMaxDfName)) {
+        return df::Status(st::kLengthError);
+    }
     if (selected_ != 0) return df::Status(st::kPermissionDenied);
     if (!(applications_[0].keySettings & df::key_settings::kFreeCreateDelete) &&
         session_.KeyNumber() != 0) {
         return df::Status(st::kAuthenticationError);
     }
     const df::Aid aid = {command[1], command[2], command[3]};
-    // This card has legacy keys only: the bits for other key types are refused.
-    if (aid == df::kCardLevel || command[5] < 1 || command[5] > df::kMaxKeys) {
+    const size_t keys = keyCount & df::key_count::kNumberMask;
+    const std::optional<df::KeyType> type =
+        df::KeyTypeOfBits(keyCount >> df::key_count::kKeyTypeShift);
+    if (aid == df::kCardLevel || keys < 1 || keys > df::kMaxKeys || !type || (keyCount & 0x10)) {
         return df::Status(st::kParameterError);
     }
-    if (FindApplication(aid) != nullptr) return df::Status(st::kDuplicateError);
-    if (applications_.size() - 1 >= df::kMaxApplications) return df::Status(st::kCountError);
     df::Application application;
     application.aid = aid;
     application.keySettings = command[4];
-    application.keys.assign(command[5], df::Key{});
+    application.ResetKeys(*type, keys);
+    application.isoFileIds = iso;
+    if (command.size() >= 8) application.isoFileId = df::Le16(&command[6]);
+    application.dfName.assign(command.begin() + std::min<ptrdiff_t>(8, command.size()),
+                              command.end());
+    if (FindApplication(aid) != nullptr) return df::Status(st::kDuplicateError);
+    for (const df::Application& other : applications_) {
+        if ((application.isoFileId && other.isoFileId == application.isoFileId) ||
+            (!application.dfName.empty() && other.dfName == application.dfName)) {
+            return df::Status(st::kDuplicateError);
+        }
+    }
+    if (applications_.size() - 1 >= df::kMaxApplications) return df::Status(st::kCountError);
     if (UsedMemory() + df::MemoryOf(application) > capacity_) {
         return df::Status(st::kOutOfEeprom);
     }
@@ -151,16 +179,28 @@ NativeAnswer DesfireCard::DeleteApplication(const Bytes& command) {
 
 NativeAnswer DesfireCard::GetApplicationIds(const Bytes& command) {
     if (command.size() != 1) return df::Status(st::kLengthError);
-    if (selected_ != 0) return df::Status(st::kPermissionDenied);
-    if (!(applications_[0].keySettings & df::key_settings::kFreeDirectoryList) &&
-        session_.KeyNumber() != 0) {
-        return df::Status(st::kAuthenticationError);
-    }
+    if (const uint8_t refusal = MayList(true); refusal != st::kOk) return df::Status(refusal);
     NativeAnswer answer;
     for (size_t i = 1; i < applications_.size(); ++i) {
         if ((i - 1) % kAidsPerFrame == 0) answer.frames.emplace_back();
         const df::Aid& aid = applications_[i].aid;
         answer.frames.back().insert(answer.frames.back().end(), aid.begin(), aid.end());
+    }
+    return answer;
+}
+
+NativeAnswer DesfireCard::GetDfNames(const Bytes& command) {
+    // One frame per application with ISO names: AID, file identifier, DF name.
+    if (command.size() != 1) return df::Status(st::kLengthError);
+    if (const uint8_t refusal = MayList(true); refusal != st::kOk) return df::Status(refusal);
+    NativeAnswer answer;
+    for (size_t i = 1; i < applications_.size(); ++i) {
+        const df::Application& application = applications_[i];
+        if (!application.isoFileId) continue;
+        Bytes frame(application.aid.begin(), application.aid.end());
+        df::PutLe(frame, *application.isoFileId, 2);
+        frame.insert(frame.end(), application.dfName.begin(), application.dfName.end());
+        answer.frames.push_back(std::move(frame));
     }
     return answer;
 }

@@ -32,8 +32,7 @@ NativeAnswer DesfireCard::WriteData(const Bytes& command) {
     if (length == 0) return df::Status(st::kLengthError);
     if (offset + length > file->data.size()) return df::Status(st::kBoundaryError);
     uint8_t status = st::kOk;
-    const std::optional<Bytes> data =
-        session_.FromHost(mode, command.data() + 8, command.size() - 8, length, &status);
+    const std::optional<Bytes> data = session_.FromHost(mode, command, 8, length, &status);
     if (!data) return df::Status(status);
     df::File& target = Writable(command[1]);
     std::copy(data->begin(), data->end(), target.data.begin() + static_cast<ptrdiff_t>(offset));

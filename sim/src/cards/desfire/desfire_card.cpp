@@ -1,5 +1,6 @@
 // The DESFire card: its native command table, the framing of commands and answers over
-// 0xAF frames, GetVersion, the card's memory and its state file.
+// 0xAF frames and in ISO/IEC 7816-4 APDUs, GetVersion, GetCardUID, the card's memory and its
+// state file.
 #include "kestrel_sim/cards/desfire/desfire_card.h"
 
 #include <algorithm>
@@ -40,7 +41,7 @@ df::Application CardLevel() {
     df::Application level;
     level.aid = df::kCardLevel;
     level.keySettings = df::kFactoryKeySettings;
-    level.keys.assign(1, df::Key{});
+    level.ResetKeys(df::KeyType::kDes, 1);
     return level;
 }
 
@@ -58,17 +59,21 @@ DesfireCard::DesfireCard(Bytes uid)
         NativeAnswer (Card::*handler)(const Bytes&);
     } commands[] = {
         {cmd::kGetVersion, &Card::GetVersion},
+        {cmd::kGetCardUid, &Card::GetCardUid},
         {cmd::kFreeMemory, &Card::FreeMemoryCommand},
         {cmd::kSelectApplication, &Card::SelectApplication},
         {cmd::kCreateApplication, &Card::CreateApplication},
         {cmd::kDeleteApplication, &Card::DeleteApplication},
         {cmd::kGetApplicationIds, &Card::GetApplicationIds},
+        {cmd::kGetDfNames, &Card::GetDfNames},
         {cmd::kFormatPicc, &Card::FormatPicc},
         {cmd::kGetKeySettings, &Card::GetKeySettings},
         {cmd::kChangeKeySettings, &Card::ChangeKeySettings},
         {cmd::kGetKeyVersion, &Card::GetKeyVersion},
         {cmd::kChangeKey, &Card::ChangeKey},
         {cmd::kAuthenticate, &Card::Authenticate},
+        {cmd::kAuthenticateIso, &Card::Authenticate},
+        {cmd::kAuthenticateAes, &Card::Authenticate},
         {cmd::kCreateStdDataFile, &Card::CreateFile},
         {cmd::kCreateBackupDataFile, &Card::CreateFile},
         {cmd::kCreateValueFile, &Card::CreateFile},
@@ -76,6 +81,7 @@ DesfireCard::DesfireCard(Bytes uid)
         {cmd::kCreateLinearRecordFile, &Card::CreateFile},
         {cmd::kDeleteFile, &Card::DeleteFile},
         {cmd::kGetFileIds, &Card::GetFileIds},
+        {cmd::kGetIsoFileIds, &Card::GetIsoFileIds},
         {cmd::kGetFileSettings, &Card::GetFileSettings},
         {cmd::kChangeFileSettings, &Card::ChangeFileSettings},
         {cmd::kReadData, &Card::ReadData},
@@ -126,6 +132,39 @@ void DesfireCard::OnDeactivated() {
 }
 
 Bytes DesfireCard::HandleMessage(const Bytes& message) {
+    if (!message.empty() && message[0] == df::kWrappedClass) return HandleWrapped(message);
+    return HandleNative(message);
+}
+
+Bytes DesfireCard::HandleWrapped(const Bytes& apdu) {
+    // CLA INS P1 P2, then nothing, Le, Lc and data, or Lc, data and Le.
+    uint16_t fault = 0;
+    size_t dataLength = 0;
+    if (apdu.size() < 4) {
+        fault = df::kSwWrongLength;
+    } else if (apdu[2] != 0 || apdu[3] != 0) {
+        fault = df::kSwWrongParameters;
+    } else if (apdu.size() > 5) {
+        dataLength = apdu[4];
+        const size_t rest = apdu.size() - 5;
+        if (rest != dataLength && rest != dataLength + 1) fault = df::kSwWrongLength;
+    }
+    if (fault != 0) {
+        continuation_ = nullptr;
+        session_.End();
+        return {static_cast<uint8_t>(fault >> 8), static_cast<uint8_t>(fault & 0xFF)};
+    }
+    Bytes native = {apdu[1]};
+    native.insert(native.end(), apdu.begin() + 5,
+                  apdu.begin() + 5 + static_cast<ptrdiff_t>(dataLength));
+    const Bytes answer = HandleNative(native);
+    Bytes wrapped(answer.begin() + 1, answer.end());
+    wrapped.push_back(df::kWrappedStatus);
+    wrapped.push_back(answer[0]);
+    return wrapped;
+}
+
+Bytes DesfireCard::HandleNative(const Bytes& message) {
     if (message.empty() || message.size() > df::kMaxFrame) {
         continuation_ = nullptr;
         return Reply(df::Status(df::status::kLengthError));
@@ -142,7 +181,7 @@ Bytes DesfireCard::HandleMessage(const Bytes& message) {
     if (found == commands_.end()) return Reply(df::Status(df::status::kIllegalCommand));
     const NativeCommand& command = found->second;
     const size_t total = command.length ? command.length(message) : 0;
-    if (total <= message.size()) return Reply(command.handler(*this, message));
+    if (total <= message.size()) return Reply(Run(command, message));
     if (total > df::kMaxCommand) return Reply(df::Status(df::status::kLengthError));
 
     // The command goes on in frames that start with 0xAF.
@@ -160,8 +199,15 @@ DesfireCard::Continuation DesfireCard::Collect(uint8_t code, Bytes command, size
         }
         const auto found = commands_.find(code);
         if (found == commands_.end()) return df::Status(df::status::kIllegalCommand);
-        return found->second.handler(*this, command);
+        return Run(found->second, command);
     };
+}
+
+NativeAnswer DesfireCard::Run(const NativeCommand& command, const Bytes& message) {
+    session_.Received(message);
+    NativeAnswer answer = command.handler(*this, message);
+    session_.Seal(answer.status, answer.frames);
+    return answer;
 }
 
 Bytes DesfireCard::Reply(NativeAnswer answer) {
@@ -198,6 +244,13 @@ NativeAnswer DesfireCard::GetVersion(const Bytes& command) {
     Bytes last = Uid();
     last.insert(last.end(), kProduction.begin(), kProduction.end());
     return NativeAnswer{df::status::kOk, {hardware, software, last}};
+}
+
+NativeAnswer DesfireCard::GetCardUid(const Bytes& command) {
+    // The UID goes out enciphered under the session key: only an authenticated host reads it.
+    if (command.size() != 1) return df::Status(df::status::kLengthError);
+    if (!session_.KeyNumber()) return df::Status(df::status::kAuthenticationError);
+    return NativeAnswer{df::status::kOk, {session_.ToHost(df::communication::kEnciphered, Uid())}};
 }
 
 // Memory.

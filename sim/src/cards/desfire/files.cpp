@@ -5,7 +5,6 @@
 // grants the access right used; an access granted only by free access (0xE) travels plain.
 #include "cards/desfire/internal.h"
 #include "kestrel_sim/cards/desfire/desfire_card.h"
-#include "kestrel_sim/helpers/crc.h"
 
 namespace kestrel::sim {
 
@@ -70,7 +69,7 @@ size_t DesfireCard::DataCommandLength(const Bytes& first, bool record) {
     const OpenedFile opened = OpenFile(first[1], record ? FileKind::kRecord : FileKind::kData,
                                        kWriteRight | kReadWriteRight);
     if (opened.status != st::kOk) return first.size();
-    return 8 + df::PayloadLength(opened.mode, df::Le24(&first[5]));
+    return 8 + session_.PayloadLength(opened.mode, df::Le24(&first[5]));
 }
 
 NativeAnswer DesfireCard::CreateFile(const Bytes& command) {
@@ -80,31 +79,43 @@ NativeAnswer DesfireCard::CreateFile(const Bytes& command) {
     const bool record =
         code == cmd::kCreateCyclicRecordFile || code == cmd::kCreateLinearRecordFile;
     const size_t length = data ? 8 : record ? 11 : 18;
-    if (command.size() != length) return df::Status(st::kLengthError);
+    // Data and record files of an application with ISO names may have an ISO file identifier
+    // (2 bytes after the file number).
+    const bool withIsoId =
+        (data || record) && command.size() == length + 2 && selected_ != 0 && Selected().isoFileIds;
+    if (command.size() != length && !withIsoId) return df::Status(st::kLengthError);
     if (selected_ == 0) return df::Status(st::kPermissionDenied);
     if (!(Selected().keySettings & df::key_settings::kFreeCreateDelete) &&
         session_.KeyNumber() != 0) {
         return df::Status(st::kAuthenticationError);
     }
     const uint8_t number = command[1];
-    if (number > df::kMaxFileNumber || !ValidCommunication(command[2])) {
+    // The fields after the number (and the ISO file identifier).
+    const uint8_t* fields = command.data() + (withIsoId ? 4 : 2);
+    if (number > df::kMaxFileNumber || !ValidCommunication(fields[0])) {
         return df::Status(st::kParameterError);
     }
     if (FindFile(number) != nullptr) return df::Status(st::kDuplicateError);
     df::File file;
-    file.communication = command[2];
-    file.access = {command[3], command[4]};
+    if (withIsoId) {
+        file.isoFileId = df::Le16(&command[2]);
+        for (const auto& [other, existing] : Selected().files) {
+            if (existing.isoFileId == file.isoFileId) return df::Status(st::kDuplicateError);
+        }
+    }
+    file.communication = fields[0];
+    file.access = {fields[1], fields[2]};
     size_t dataSize = 0;
     if (data) {
         file.type =
             code == cmd::kCreateStdDataFile ? df::file_type::kStandard : df::file_type::kBackup;
-        dataSize = df::Le24(&command[5]);
+        dataSize = df::Le24(&fields[3]);
         if (dataSize == 0) return df::Status(st::kParameterError);
     } else if (record) {
         file.type = code == cmd::kCreateCyclicRecordFile ? df::file_type::kCyclicRecord
                                                          : df::file_type::kLinearRecord;
-        file.recordSize = df::Le24(&command[5]);
-        file.maxRecords = df::Le24(&command[8]);
+        file.recordSize = df::Le24(&fields[3]);
+        file.maxRecords = df::Le24(&fields[6]);
         const uint32_t least = file.type == df::file_type::kCyclicRecord ? 2 : 1;
         if (file.recordSize == 0 || file.maxRecords < least) {
             return df::Status(st::kParameterError);
@@ -144,23 +155,26 @@ NativeAnswer DesfireCard::DeleteFile(const Bytes& command) {
 
 NativeAnswer DesfireCard::GetFileIds(const Bytes& command) {
     if (command.size() != 1) return df::Status(st::kLengthError);
-    if (selected_ == 0) return df::Status(st::kPermissionDenied);
-    if (!(Selected().keySettings & df::key_settings::kFreeDirectoryList) &&
-        session_.KeyNumber() != 0) {
-        return df::Status(st::kAuthenticationError);
-    }
+    if (const uint8_t refusal = MayList(false); refusal != st::kOk) return df::Status(refusal);
     Bytes numbers;
     for (const auto& [number, file] : Selected().files) numbers.push_back(number);
     return df::Frames(numbers);
 }
 
+NativeAnswer DesfireCard::GetIsoFileIds(const Bytes& command) {
+    // The ISO file identifiers of the files that have one, 2 bytes each, low byte first.
+    if (command.size() != 1) return df::Status(st::kLengthError);
+    if (const uint8_t refusal = MayList(false); refusal != st::kOk) return df::Status(refusal);
+    Bytes identifiers;
+    for (const auto& [number, file] : Selected().files) {
+        if (file.isoFileId) df::PutLe(identifiers, *file.isoFileId, 2);
+    }
+    return df::Frames(identifiers);
+}
+
 NativeAnswer DesfireCard::GetFileSettings(const Bytes& command) {
     if (command.size() != 2) return df::Status(st::kLengthError);
-    if (selected_ == 0) return df::Status(st::kPermissionDenied);
-    if (!(Selected().keySettings & df::key_settings::kFreeDirectoryList) &&
-        session_.KeyNumber() != 0) {
-        return df::Status(st::kAuthenticationError);
-    }
+    if (const uint8_t refusal = MayList(false); refusal != st::kOk) return df::Status(refusal);
     const df::File* file = FindFile(command[1]);
     if (file == nullptr) return df::Status(st::kFileNotFound);
     Bytes settings = {file->type, file->communication, file->access[0], file->access[1]};
@@ -185,7 +199,8 @@ NativeAnswer DesfireCard::GetFileSettings(const Bytes& command) {
 
 NativeAnswer DesfireCard::ChangeFileSettings(const Bytes& command) {
     // Plain: file number, communication settings, access bytes (5 bytes) when the change right
-    // is free; else those three bytes, their CRC_A and 3 zero bytes enciphered (10 bytes).
+    // is free; else those three bytes, their CRC and zero padding enciphered (CRC_A and 8
+    // bytes; under secure messaging CRC32 over the code and file number too).
     if (command.size() < 2) return df::Status(st::kLengthError);
     if (selected_ == 0) return df::Status(st::kPermissionDenied);
     df::File* file = FindFile(command[1]);
@@ -198,13 +213,16 @@ NativeAnswer DesfireCard::ChangeFileSettings(const Bytes& command) {
         settings.assign(command.begin() + 2, command.end());
     } else {
         if (session_.KeyNumber() != change) return df::Status(st::kAuthenticationError);
-        if (command.size() != 10) return df::Status(st::kLengthError);
-        uint8_t plain[8] = {};
-        if (!session_.Decipher(command.data() + 2, plain, 8)) {
+        const size_t length = session_.Padded(3 + session_.CrcSize());
+        if (command.size() != 2 + length) return df::Status(st::kLengthError);
+        Bytes plain(length);
+        if (!session_.Decipher(command.data() + 2, plain.data(), length)) {
             return df::Status(st::kCommandAborted);
         }
-        if (Crc16A(plain, 3) != df::Le16(&plain[3])) return df::Status(st::kIntegrityError);
-        settings.assign(plain, plain + 3);
+        if (!session_.CrcMatches({command[0], command[1]}, plain.data(), 3, &plain[3])) {
+            return df::Status(st::kIntegrityError);
+        }
+        settings.assign(plain.begin(), plain.begin() + 3);
     }
     if (!ValidCommunication(settings[0])) return df::Status(st::kParameterError);
     file->communication = settings[0];

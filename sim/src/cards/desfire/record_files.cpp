@@ -17,8 +17,7 @@ NativeAnswer DesfireCard::WriteRecord(const Bytes& command) {
     if (length == 0) return df::Status(st::kLengthError);
     if (offset + length > file->recordSize) return df::Status(st::kBoundaryError);
     uint8_t status = st::kOk;
-    const std::optional<Bytes> data =
-        session_.FromHost(mode, command.data() + 8, command.size() - 8, length, &status);
+    const std::optional<Bytes> data = session_.FromHost(mode, command, 8, length, &status);
     if (!data) return df::Status(status);
     df::Transaction::Change& pending = Changed(command[1]);
     std::vector<Bytes>& records = pending.file.records;

@@ -16,10 +16,18 @@
 //   file 3 cyclic comm 01 access 1234 recordsize 16 maxrecords 5 records 1
 //   record 000102...
 //
-// A card without files and with the default capacity is written as version 1, so that the
-// files of earlier cards stay the same.
+// Version 3 adds key types and ISO names: pairs after an application's key count, a version
+// after an AES key, an ISO file identifier after a file's access bytes:
+//
+//   application 16AE00 settings 0F keys 2 type aes isofileids 1 fileid E110 dfname A0000001
+//   key 0 00102030405060708090A0B0B0A09080 version 10
+//   file 1 standard comm 00 access EEEE fileid E104 data 00112233...
+//
+// A card is written in the lowest version that holds it, so that the files of earlier cards
+// stay the same.
 #include "kestrel_sim/cards/desfire/state_file.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <map>
@@ -33,8 +41,18 @@ namespace kestrel::sim::desfire {
 namespace {
 
 constexpr const char* kMagic = "kestrel-sim desfire state";
-constexpr int kVersion = 2;
+constexpr int kVersion = 3;
 constexpr int kFirstVersion = 1;
+
+const std::map<std::string, KeyType> kKeyTypes = {
+    {"des", KeyType::kDes}, {"3k3des", KeyType::k3k3Des}, {"aes", KeyType::kAes}};
+
+std::string KeyTypeName(KeyType type) {
+    for (const auto& [name, value] : kKeyTypes) {
+        if (value == type) return name;
+    }
+    return "?";
+}
 
 using Words = std::vector<std::string>;
 
@@ -59,12 +77,28 @@ std::optional<int64_t> ParseNumber(const std::string& text, int64_t low, int64_t
     return value;
 }
 
-bool HasFilesOrCapacity(const CardImage& image) {
-    if (image.capacity != kDefaultCapacity) return true;
+// The lowest version that holds the card.
+int VersionFor(const CardImage& image) {
+    int version = image.capacity != kDefaultCapacity ? 2 : 1;
     for (const Application& application : image.applications) {
-        if (!application.files.empty()) return true;
+        if (!application.files.empty()) version = std::max(version, 2);
+        if (application.keyType != KeyType::kDes || application.isoFileIds) return 3;
+        for (const auto& [number, file] : application.files) {
+            if (file.isoFileId) return 3;
+        }
     }
-    return false;
+    return version;
+}
+
+std::string Hex16(uint16_t value) {
+    const uint8_t bytes[2] = {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    return ToHex(bytes, 2);
+}
+
+std::optional<uint16_t> ParseHex16(const std::string& text) {
+    const std::optional<Bytes> bytes = ParseHex(text);
+    if (!bytes || bytes->size() != 2) return std::nullopt;
+    return static_cast<uint16_t>(((*bytes)[0] << 8) | (*bytes)[1]);
 }
 
 std::optional<uint8_t> ParseByte(const std::string& text) {
@@ -87,6 +121,7 @@ void FormatFile(std::ostream& out, uint8_t number, const File& file) {
     out << "file " << int(number) << ' ' << TypeName(file.type) << " comm "
         << ToHex(&file.communication, 1) << " access "
         << ToHex(file.access.data(), file.access.size());
+    if (file.isoFileId) out << " fileid " << Hex16(*file.isoFileId);
     if (file.type == file_type::kValue) {
         out << " lower " << file.lowerLimit << " upper " << file.upperLimit << " value "
             << file.value << " limited " << (file.limitedCreditEnabled ? 1 : 0) << " limitvalue "
@@ -103,10 +138,18 @@ void FormatFile(std::ostream& out, uint8_t number, const File& file) {
 // The name-value pairs after a file's access bytes.
 class FileValues {
   public:
-    explicit FileValues(const Words& words) {
-        for (size_t i = 7; i + 1 < words.size(); i += 2) values_[words[i]] = words[i + 1];
+    FileValues(const Words& words, size_t first) {
+        for (size_t i = first; i + 1 < words.size(); i += 2) values_[words[i]] = words[i + 1];
     }
     size_t Count() const { return values_.size(); }
+    // Takes a value out, so that Count tells what is left.
+    std::optional<std::string> Take(const char* name) {
+        const auto found = values_.find(name);
+        if (found == values_.end()) return std::nullopt;
+        std::string value = found->second;
+        values_.erase(found);
+        return value;
+    }
     std::optional<int64_t> Number(const char* name, int64_t low, int64_t high) const {
         const auto found = values_.find(name);
         return found == values_.end() ? std::nullopt : ParseNumber(found->second, low, high);
@@ -183,6 +226,8 @@ class StateFileReader {
     std::string UidLine(const Words& words);
     std::string ApplicationLine(const Words& words);
     std::string KeyLine(const Words& words);
+    // The version 3 pairs of an application line.
+    std::string ApplicationNames(const Words& words, Application* application) const;
     std::string FileLine(const Words& words);
     std::string RecordLine(const Words& words);
 
@@ -264,7 +309,8 @@ std::string StateFileReader::ApplicationLine(const Words& words) {
     if (image_.uid.empty()) return "application before uid";
     if (!KeysComplete()) return "the application before has fewer keys than it says";
     if (image_.applications.size() > kMaxApplications) return "more than 28 applications";
-    if (words.size() != 6 || words[2] != "settings" || words[4] != "keys") {
+    if (words.size() < 6 || words[2] != "settings" || words[4] != "keys" ||
+        (words.size() > 6 && version_ < 3)) {
         return "application needs: application AID settings HH keys N";
     }
     const std::optional<Bytes> aid = ParseHex(words[1]);
@@ -276,6 +322,8 @@ std::string StateFileReader::ApplicationLine(const Words& words) {
     Application application;
     application.aid = {(*aid)[0], (*aid)[1], (*aid)[2]};
     application.keySettings = *settings;
+    const std::string problem = ApplicationNames(words, &application);
+    if (!problem.empty()) return problem;
     const bool cardLevel = application.aid == kCardLevel;
     if (image_.applications.empty() != cardLevel) {
         return "the card level (application 000000) comes first, and only once";
@@ -289,11 +337,42 @@ std::string StateFileReader::ApplicationLine(const Words& words) {
     return {};
 }
 
+std::string StateFileReader::ApplicationNames(const Words& words, Application* application) const {
+    if (words.size() % 2 != 0) return "an application's names come in pairs";
+    FileValues values(words, 6);
+    const std::optional<std::string> type = values.Take("type");
+    const std::optional<std::string> isoFileIds = values.Take("isofileids");
+    const std::optional<std::string> fileId = values.Take("fileid");
+    const std::optional<std::string> dfName = values.Take("dfname");
+    if (values.Count() != 0) return "an application's names are type, isofileids, fileid, dfname";
+    if (type) {
+        const auto found = kKeyTypes.find(*type);
+        if (found == kKeyTypes.end()) return "type must be des, 3k3des or aes";
+        application->keyType = found->second;
+    }
+    if (isoFileIds && *isoFileIds != "0" && *isoFileIds != "1") return "isofileids must be 0 or 1";
+    application->isoFileIds = isoFileIds == "1";
+    if (fileId) {
+        application->isoFileId = ParseHex16(*fileId);
+        if (!application->isoFileId) return "fileid needs 2 bytes in hex";
+    }
+    if (dfName) {
+        std::optional<Bytes> name = ParseHex(*dfName);
+        if (!name || name->empty() || name->size() > kMaxDfName) return "dfname has 1 to 16 bytes";
+        application->dfName = std::move(*name);
+    }
+    if ((fileId || dfName) && !application->isoFileIds) return "ISO names need isofileids 1";
+    return {};
+}
+
 std::string StateFileReader::KeyLine(const Words& words) {
     if (image_.applications.empty()) return "key before application";
     if (!image_.applications.back().files.empty()) return "key after the files";
     Application& application = image_.applications.back();
-    if (words.size() != 3) return "key needs: key N 32-HEX-DIGITS";
+    const bool aes = application.keyType == KeyType::kAes;
+    if (words.size() != (aes ? 5 : 3) || (aes && words[3] != "version")) {
+        return aes ? "an AES key needs: key N 32-HEX-DIGITS version HH" : "key needs: key N HEX";
+    }
     const std::optional<size_t> number = ParseCount(words[1]);
     if (number && *number >= keysDeclared_) {
         return "key " + words[1] + ": the application declares " + std::to_string(keysDeclared_) +
@@ -304,10 +383,16 @@ std::string StateFileReader::KeyLine(const Words& words) {
                std::to_string(application.keys.size());
     }
     const std::optional<Bytes> bytes = ParseHex(words[2]);
-    if (!bytes || bytes->size() != 16) return "a key has 16 bytes in hex";
+    const size_t size = KeySize(application.keyType);
+    if (!bytes || bytes->size() != size) {
+        return "a key has " + std::to_string(size) + " bytes in hex";
+    }
+    const std::optional<uint8_t> version = aes ? ParseByte(words[4]) : uint8_t{0};
+    if (!version) return "a key version is one byte in hex";
     Key key{};
     std::copy(bytes->begin(), bytes->end(), key.begin());
     application.keys.push_back(key);
+    application.aesVersions.push_back(*version);
     return {};
 }
 
@@ -333,7 +418,13 @@ std::string StateFileReader::FileLine(const Words& words) {
     file.type = type->second;
     file.communication = *comm;
     file.access = {(*access)[0], (*access)[1]};
-    const FileValues values(words);
+    FileValues values(words, 7);
+    if (const std::optional<std::string> fileId = values.Take("fileid")) {
+        file.isoFileId = ParseHex16(*fileId);
+        if (version_ < 3 || !file.isoFileId || !application.isoFileIds) {
+            return "fileid needs version 3, an application with isofileids 1 and 2 bytes in hex";
+        }
+    }
     std::string problem;
     if (file.type == file_type::kValue) {
         problem = ReadValueFile(values, &file);
@@ -374,16 +465,26 @@ std::string StateFileReader::Finish() const {
 
 std::string FormatStateFile(const CardImage& image) {
     std::ostringstream out;
-    out << kMagic << ' ' << (HasFilesOrCapacity(image) ? kVersion : kFirstVersion) << '\n';
+    out << kMagic << ' ' << VersionFor(image) << '\n';
     out << "uid " << ToHex(image.uid) << '\n';
     if (image.capacity != kDefaultCapacity) out << "capacity " << image.capacity << '\n';
     for (const Application& application : image.applications) {
         out << "application " << ToHex(application.aid.data(), application.aid.size())
             << " settings " << ToHex(&application.keySettings, 1) << " keys "
-            << application.keys.size() << '\n';
+            << application.keys.size();
+        if (application.keyType != KeyType::kDes)
+            out << " type " << KeyTypeName(application.keyType);
+        if (application.isoFileIds) out << " isofileids 1";
+        if (application.isoFileId) out << " fileid " << Hex16(*application.isoFileId);
+        if (!application.dfName.empty()) out << " dfname " << ToHex(application.dfName);
+        out << '\n';
+        const size_t size = KeySize(application.keyType);
         for (size_t i = 0; i < application.keys.size(); ++i) {
-            out << "key " << i << ' '
-                << ToHex(application.keys[i].data(), application.keys[i].size()) << '\n';
+            out << "key " << i << ' ' << ToHex(application.keys[i].data(), size);
+            if (application.keyType == KeyType::kAes) {
+                out << " version " << ToHex(&application.aesVersions[i], 1);
+            }
+            out << '\n';
         }
         for (const auto& [number, file] : application.files) FormatFile(out, number, file);
     }

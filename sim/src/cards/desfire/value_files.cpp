@@ -26,8 +26,7 @@ NativeAnswer DesfireCard::ChangeValue(const Bytes& command) {
     const auto [file, mode, refusal] = OpenFile(command[1], FileKind::kValue, rights);
     if (refusal != st::kOk) return df::Status(refusal);
     uint8_t status = st::kOk;
-    const std::optional<Bytes> data =
-        session_.FromHost(mode, command.data() + 2, command.size() - 2, 4, &status);
+    const std::optional<Bytes> data = session_.FromHost(mode, command, 2, 4, &status);
     if (!data) return df::Status(status);
     const int32_t amount = df::Le32(data->data());
     if (amount < 0) return df::Status(st::kParameterError);

@@ -29,7 +29,7 @@ TEST_F(DesfireAppsTest, ApplicationLifecycle) {
          {st::kParameterError}},
         {Concat({{cmd::kCreateApplication}, {0x01, 0x00, 0x00, 0x0F, 0x0F}}),
          {st::kParameterError}},
-        {Concat({{cmd::kCreateApplication}, {0x01, 0x00, 0x00, 0x0F, 0x82}}),
+        {Concat({{cmd::kCreateApplication}, {0x01, 0x00, 0x00, 0x0F, 0xC2}}),
          {st::kParameterError}},
         {Concat({{cmd::kCreateApplication}, {0x01, 0x00, 0x00, 0x0F}}), {st::kLengthError}},
         {Concat({{cmd::kCreateApplication}, {0x01, 0x00, 0x00, 0x2F, 0x0E}}), {0x00}},

@@ -153,8 +153,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadFileCase{"empty", "", "end of file: not a DESFire state file"},
         BadFileCase{"a_dump", std::string(1024, '\xFF'), "line 1: not a DESFire state file"},
-        BadFileCase{"newer_version", "kestrel-sim desfire state 3\n",
-                    "line 1: state file version 3 is not known"},
+        BadFileCase{"newer_version", "kestrel-sim desfire state 4\n",
+                    "line 1: state file version 4 is not known"},
         BadFileCase{"no_uid", "kestrel-sim desfire state 1\n", "end of file: no uid"},
         BadFileCase{"short_uid", "kestrel-sim desfire state 1\nuid 041020\n",
                     "line 2: uid needs 7 bytes"},

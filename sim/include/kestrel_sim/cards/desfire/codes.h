@@ -31,6 +31,11 @@ constexpr uint8_t kFileNotFound = 0xF0;
 // Native command codes.
 namespace command {
 constexpr uint8_t kAuthenticate = 0x0A;
+constexpr uint8_t kAuthenticateIso = 0x1A;
+constexpr uint8_t kAuthenticateAes = 0xAA;
+constexpr uint8_t kGetCardUid = 0x51;
+constexpr uint8_t kGetDfNames = 0x6D;
+constexpr uint8_t kGetIsoFileIds = 0x61;
 constexpr uint8_t kGetKeySettings = 0x45;
 constexpr uint8_t kChangeKeySettings = 0x54;
 constexpr uint8_t kSelectApplication = 0x5A;
@@ -101,7 +106,22 @@ constexpr uint8_t kChangeKeySameKey = 0x0E;
 constexpr uint8_t kChangeKeyFrozen = 0x0F;
 }  // namespace key_settings
 
+// Bits of CreateApplication's key-count byte above the number of keys.
+namespace key_count {
+constexpr uint8_t kIsoFileIds = 0x20;  // files (and the application) may have ISO names
+constexpr int kKeyTypeShift = 6;       // bits 6-7: the key type (KeyType)
+constexpr uint8_t kNumberMask = 0x0F;
+}  // namespace key_count
+
+// ISO/IEC 7816-4 wrapping of native commands: the class byte, and SW1 of every answer (SW2 is
+// the status). Wrapping faults answer ISO status words.
+constexpr uint8_t kWrappedClass = 0x90;
+constexpr uint8_t kWrappedStatus = 0x91;
+constexpr uint16_t kSwWrongLength = 0x6700;
+constexpr uint16_t kSwWrongParameters = 0x6A86;
+
 constexpr uint8_t kFactoryKeySettings = 0x0F;
+constexpr size_t kMaxDfName = 16;     // bytes of a DF name
 constexpr size_t kMaxKeys = 14;       // keys of one application
 constexpr size_t kMaxFrame = 60;      // command byte and data of one native frame
 constexpr size_t kMaxFrameData = 59;  // data bytes of one answer frame (behind the status)
