@@ -130,7 +130,8 @@ NativeAnswer DesfireCard::CreateApplication(const Bytes& command) {
     const size_t keys = keyCount & df::key_count::kNumberMask;
     const std::optional<df::KeyType> type =
         df::KeyTypeOfBits(keyCount >> df::key_count::kKeyTypeShift);
-    if (aid == df::kCardLevel || keys < 1 || keys > df::kMaxKeys || !type || (keyCount & 0x10)) {
+    if (aid == df::kCardLevel || keys < 1 || keys > df::kMaxKeys || !type ||
+        (keyCount & df::key_count::kReserved)) {
         return df::Status(st::kParameterError);
     }
     df::Application application;

@@ -108,6 +108,7 @@ constexpr uint8_t kChangeKeyFrozen = 0x0F;
 
 // Bits of CreateApplication's key-count byte above the number of keys.
 namespace key_count {
+constexpr uint8_t kReserved = 0x10;
 constexpr uint8_t kIsoFileIds = 0x20;  // files (and the application) may have ISO names
 constexpr int kKeyTypeShift = 6;       // bits 6-7: the key type (KeyType)
 constexpr uint8_t kNumberMask = 0x0F;
