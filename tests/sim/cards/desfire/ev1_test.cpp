@@ -1,10 +1,8 @@
 // The virtual DESFire card's secure messaging after ISO and AES authentication: its ciphers
 // against NIST SP 800-38B, a genuine card's trace replayed byte for byte (natively and wrapped in
-// APDUs), the APDU wrapping's faults, the spoiled-answer hooks, GetCardUID, ISO names and the
-// card master key's change of key type.
+// APDUs), the APDU wrapping's faults, GetCardUID and the spoiled-answer hooks, and the state
+// file's key types and ISO names. The rest is reached through the library's own tests.
 #include <gtest/gtest.h>
-
-#include <algorithm>
 
 #include "kestrel_sim/cards/desfire/crypto.h"
 #include "kestrel_sim/cards/desfire/desfire_card.h"
@@ -314,100 +312,6 @@ TEST_F(Ev1Test, WrappedFramesAndTheirFaults) {
         {"90AF000000", "911C"},            // nothing to continue
     };
     for (const auto& c : cases) EXPECT_EQ(ToHex(host_.Native(H(c.apdu))), c.answer) << c.apdu;
-}
-
-TEST_F(Ev1Test, IsoNamesOfApplicationsAndFiles) {
-    // CreateApplication: AID, settings, keys | 0x20 | type, ISO file identifier, DF name.
-    const struct {
-        const char* command;
-        uint8_t status;
-    } steps[] = {
-        {"CA010000 0F A2 10E1 D2760000850101", 0x00},  // AES, ISO names
-        {"CA020000 0F 21 11E1", 0x00},                 // identifier, no name
-        {"CA030000 0F 61", 0x00},                      // ISO names allowed, none given
-        {"CA040000 0F 21 10E1", 0xDE},                 // identifier taken
-        {"CA050000 0F 21 12E1 D2760000850101", 0xDE},  // name taken
-        {"CA060000 0F 01 12E1", 0x7E},                 // names without bit 5
-        {"CA070000 0F E1", 0x9E},                      // key type bits 11
-        {"CA080000 0F 21 13E1 000102030405060708090A0B0C0D0E0F10", 0x7E},  // name of 17
-        {"CA090000 0F 01", 0x00},                                          // no ISO names
-        {"5A010000", 0x00},
-        {"CD01 04E1 00 EEEE 200000", 0x00},         // a data file with ISO file identifier 0xE104
-        {"C102 03E1 00 EEEE 100000 040000", 0x00},  // a linear record file with one
-        {"CD03 00 EEEE 200000", 0x00},              // and one without
-        {"CD04 04E1 00 EEEE 200000", 0xDE},
-        {"5A030000", 0x00},
-        {"CD01 05E1 00 EEEE 200000", 0x00},
-        {"5A090000", 0x00},
-        {"CD01 05E1 00 EEEE 200000", 0x7E},  // application without ISO file identifiers
-    };
-    for (const auto& step : steps) {
-        std::string hex = step.command;
-        hex.erase(std::remove(hex.begin(), hex.end(), ' '), hex.end());
-        EXPECT_EQ(Send(H(hex))[0], step.status) << step.command;
-    }
-    EXPECT_EQ(ToHex(Send({df::command::kGetIsoFileIds})), "00");
-    Send({df::command::kSelectApplication, 0x01, 0x00, 0x00});
-    EXPECT_EQ(ToHex(Send({df::command::kGetIsoFileIds})), "0004E103E1");
-    EXPECT_EQ(ToHex(Send({df::command::kGetKeySettings})), "000F82");
-    Send({df::command::kSelectApplication, 0x00, 0x00, 0x00});
-    // One application per frame, those with an identifier only.
-    EXPECT_EQ(ToHex(Send({df::command::kGetDfNames})), "AF01000010E1D2760000850101");
-    EXPECT_EQ(ToHex(Send({df::command::kAdditionalFrame})), "0002000011E1");
-    EXPECT_EQ(card_->FindApplication({3, 0, 0})->keyType, df::KeyType::k3k3Des);
-}
-
-// The card master key changes to an AES key (key number 0x80) after an ISO authentication
-// with its DES key; the AES exchange then opens the card level. The host's side is worked with
-// the ciphers the NIST examples and the trace check.
-TEST_F(Ev1Test, CardMasterKeyChangesItsType) {
-    const Bytes rndA = H("00112233445566778899AABBCCDDEEFF");
-    const Bytes rndB = H("F0E1D2C3B4A5968778695A4B3C2D1E0F");
-    card_->SetFixedRndB(rndB);
-    // ISO exchange, DES key of zeros: 8-byte numbers.
-    const df::Key zero{};
-    std::array<uint8_t, 16> chain{};
-    const Bytes challenge = Send({df::command::kAuthenticateIso, 0x00});
-    ASSERT_EQ(challenge.size(), 9u);
-    std::copy(challenge.end() - 8, challenge.end(), chain.begin());
-    Bytes token = Concat({Bytes(rndA.begin(), rndA.begin() + 8),
-                          Bytes(rndB.begin() + 1, rndB.begin() + 8),
-                          {rndB[0]}});
-    ASSERT_TRUE(
-        df::CbcEncipher(df::KeyType::kDes, zero, chain.data(), token.data(), token.data(), 16));
-    ASSERT_EQ(Send(Concat({{df::command::kAdditionalFrame}, token})).at(0), 0x00);
-    const df::Key session = KeyOf("00112233F0E1D2C300112233F0E1D2C3");
-    chain = {};
-
-    // New key, version, CRC32 over code, key number and both, zero padding to whole blocks.
-    const df::Key aesKey = KeyOf("000102030405060708090A0B0C0D0E0F");
-    Bytes plain = Concat({Bytes(aesKey.begin(), aesKey.begin() + 16), {0x42}});
-    const Bytes covered = Concat({{df::command::kChangeKey, 0x80}, plain});
-    const uint32_t crc = Crc32Desfire(covered.data(), covered.size());
-    for (int i = 0; i < 4; ++i) plain.push_back(static_cast<uint8_t>(crc >> (8 * i)));
-    plain.resize(24, 0x00);
-    ASSERT_TRUE(
-        df::CbcEncipher(df::KeyType::kDes, session, chain.data(), plain.data(), plain.data(), 24));
-    EXPECT_EQ(ToHex(Send(Concat({{df::command::kChangeKey, 0x80}, plain}))), "00");
-    EXPECT_FALSE(card_->AuthenticatedKey());
-    EXPECT_EQ(ToHex(Send({df::command::kGetKeyVersion, 0x00})), "0042");
-    EXPECT_EQ(ToHex(Send({df::command::kGetKeySettings})), "000F81");
-    EXPECT_EQ(ToHex(Send({df::command::kAuthenticateIso, 0x00})), "AE");
-
-    // AES exchange with the new key: 16-byte numbers, one chain through the exchange.
-    const Bytes aesChallenge = Send({df::command::kAuthenticateAes, 0x00});
-    ASSERT_EQ(aesChallenge.size(), 17u);
-    std::copy(aesChallenge.end() - 16, aesChallenge.end(), chain.begin());
-    token = Concat({rndA, Bytes(rndB.begin() + 1, rndB.end()), {rndB[0]}});
-    ASSERT_TRUE(
-        df::CbcEncipher(df::KeyType::kAes, aesKey, chain.data(), token.data(), token.data(), 32));
-    const Bytes proof = Send(Concat({{df::command::kAdditionalFrame}, token}));
-    ASSERT_EQ(proof.size(), 17u);
-    Bytes rotatedA(16);
-    ASSERT_TRUE(df::CbcDecipher(df::KeyType::kAes, aesKey, chain.data(), proof.data() + 1,
-                                rotatedA.data(), 16));
-    EXPECT_EQ(rotatedA, Concat({Bytes(rndA.begin() + 1, rndA.end()), {rndA[0]}}));
-    EXPECT_EQ(card_->SessionKey(), H("00112233F0E1D2C3CCDDEEFF3C2D1E0F"));
 }
 
 // State file version 3: key types, AES key versions and ISO names survive a save and a load;
