@@ -31,6 +31,7 @@ constexpr size_t kCmacLength = 8;
 void Session::Begin(uint8_t keyNumber, const Key& sessionKey) {
     End();
     sessionKey_ = sessionKey;
+    sessionKeyBytes_.assign(sessionKey.begin(), sessionKey.begin() + 16);
     keyNumber_ = keyNumber;
 }
 
@@ -38,6 +39,8 @@ void Session::BeginSecure(uint8_t keyNumber, KeyType type, const Key& sessionKey
     Begin(keyNumber, sessionKey);
     secure_ = true;
     type_ = type;
+    sessionKeyBytes_.assign(sessionKey.begin(),
+                            sessionKey.begin() + static_cast<ptrdiff_t>(KeySize(type)));
     sealed_ = true;  // the authentication's own answer carries no CMAC
 }
 
@@ -46,15 +49,11 @@ void Session::End() {
     secure_ = false;
     type_ = KeyType::kDes;
     Wipe(sessionKey_);
+    Wipe(sessionKeyBytes_);
+    sessionKeyBytes_.assign(16, 0x00);
     Wipe(iv_);
     if (pending_) Wipe(*pending_);
     pending_.reset();
-}
-
-Bytes Session::SessionKey() const {
-    return Bytes(
-        sessionKey_.begin(),
-        sessionKey_.begin() + static_cast<ptrdiff_t>(KeySize(secure_ ? type_ : KeyType::kDes)));
 }
 
 size_t Session::Padded(size_t length) const {

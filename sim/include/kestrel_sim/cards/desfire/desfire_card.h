@@ -71,7 +71,7 @@ class DesfireCard : public Iso14443_4Card {
     // The key number of the current authentication, and its session key (16 bytes, 24 after
     // an authentication with a three-key triple DES key).
     std::optional<uint8_t> AuthenticatedKey() const { return session_.KeyNumber(); }
-    Bytes SessionKey() const { return session_.SessionKey(); }
+    const Bytes& SessionKey() const { return session_.SessionKey(); }
     // True while the authentication in force is an ISO or AES one (CMAC secure messaging).
     bool SecureMessaging() const { return session_.Secure(); }
 

@@ -54,7 +54,7 @@ class Session {
     bool Secure() const { return keyNumber_.has_value() && secure_; }
     KeyType Type() const { return type_; }
     // The session key: its bytes for the key type (16, or 24 for three-key triple DES).
-    Bytes SessionKey() const;
+    const Bytes& SessionKey() const { return sessionKeyBytes_; }
 
     // A whole command arrived, before it runs: under secure messaging it is kept for the
     // chain, which takes it at the latest when the answer is sealed.
@@ -99,6 +99,7 @@ class Session {
     bool secure_ = false;
     KeyType type_ = KeyType::kDes;
     Key sessionKey_{};
+    Bytes sessionKeyBytes_ = Bytes(16, 0x00);  // the same, as long as the key type's keys
     std::array<uint8_t, 16> iv_{};
     std::optional<Bytes> pending_;  // the command the chain has not taken yet
     bool sealed_ = false;           // the current answer needs no CMAC
