@@ -4,6 +4,7 @@
 #   scripts/install-deps.sh            the native build
 #   scripts/install-deps.sh windows    also the mingw-w64 cross compilers and wine64, and
 #                                      dpkg-dev to unpack the openssl source package
+#   scripts/install-deps.sh fuzz       also clang and its sanitizer and libFuzzer runtimes
 set -euo pipefail
 
 # libcli11-dev and nlohmann-json3-dev: the command line and the JSON of the kestrel tool
@@ -11,9 +12,10 @@ set -euo pipefail
 packages=(build-essential cmake libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
           libhidapi-dev pkg-config libcli11-dev nlohmann-json3-dev
           python3 python3-venv python3-setuptools python3-wheel python3-pytest)
-if [ "${1:-}" = windows ]; then
-    packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 dpkg-dev)
-fi
+case "${1:-}" in
+    windows) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 dpkg-dev) ;;
+    fuzz) packages+=(clang libclang-rt-14-dev) ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
