@@ -34,7 +34,7 @@ for target in "${targets[@]}"; do
     mkdir -p "$work" "$findings" "$(dirname "$log")"
     inputs=(fuzz/corpus/"$target")
     [ -d fuzz/regressions/"$target" ] && inputs+=(fuzz/regressions/"$target")
-    if ! build/fuzz/fuzz/fuzz_"$target" "${limit[@]}" -print_final_stats=1 -timeout=10 \
+    if ! build/fuzz/fuzz/fuzz_"$target" "${limit[@]}" -print_final_stats=1 -timeout=10 -max_len=2048 \
         -artifact_prefix="$findings/" "$work" "${inputs[@]}" >"$log" 2>&1; then
         status=1
         echo "$target: FINDING, see $log and $findings" >&2

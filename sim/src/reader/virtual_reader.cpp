@@ -85,6 +85,11 @@ void VirtualReader::SplitNextAnswer(size_t pieces, uint32_t gapMs) {
     faults_.gapMs = gapMs;
 }
 
+void VirtualReader::DeferFaults(size_t answers) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faults_.deferred = answers;
+}
+
 void VirtualReader::ClearFaults() {
     std::lock_guard<std::mutex> lock(mutex_);
     faults_ = Faults{};
@@ -118,8 +123,13 @@ std::optional<Transmission> VirtualReader::Serve(const Frame& request) {
                                   : Answer{status::kBadFrame, {}};
     if (answer.data.size() > kMaxFrameData) answer = Answer{status::kProtocolOverflow, {}};
 
-    const Faults faults = faults_;
-    faults_ = Faults{};
+    Faults faults;
+    if (faults_.deferred > 0) {
+        --faults_.deferred;
+    } else {
+        faults = faults_;
+        faults_ = Faults{};
+    }
     std::string notes;
     auto note = [&notes](const std::string& text) { notes += (notes.empty() ? "" : ", ") + text; };
     // What the command changed on the reader's devices (LEDs, buzzer) goes to the log too.

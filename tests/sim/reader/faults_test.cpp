@@ -140,6 +140,16 @@ TEST_P(FaultTest, AppliesToOneAnswerOnly) {
 INSTANTIATE_TEST_SUITE_P(Faults, FaultTest, ::testing::ValuesIn(FaultCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(FaultTiming, DeferredFaultsPassOverTheAnswersBeforeThem) {
+    VirtualReader reader;
+    reader.AddCard(TypeACard(kUid));
+    InProcessLink link(reader);
+    reader.DropNextAnswer();
+    reader.DeferFaults(2);
+    for (int i = 0; i < 4; ++i) link.Write(kRequest.data(), kRequest.size());
+    EXPECT_EQ(test::DecodeAll(ReadEverything(link)).size(), 3u);
+}
+
 TEST(FaultTiming, DelayedAnswerBecomesDueAfterTheDelay) {
     VirtualReader reader;
     InProcessLink link(reader);

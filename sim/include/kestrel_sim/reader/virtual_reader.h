@@ -90,6 +90,9 @@ class VirtualReader {
     void BreakLinkInNextAnswer(size_t bytesBeforeBreak = 3);
     // The frame goes out in `pieces` parts with `gapMs` between them.
     void SplitNextAnswer(size_t pieces, uint32_t gapMs = 5);
+    // The faults set so far pass over `answers` answers and apply to the one after them: a
+    // fault in the middle of a transfer of many frames.
+    void DeferFaults(size_t answers);
     void ClearFaults();
 
     // Called with every frame in both directions, under the reader's lock: the logger must not
@@ -109,6 +112,7 @@ class VirtualReader {
         std::optional<size_t> breakAfter;
         size_t pieces = 1;
         uint32_t gapMs = 0;
+        size_t deferred = 0;
     };
 
     void Log(FrameLogEntry entry);
