@@ -29,19 +29,23 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)" --target "${targets[@]/#/fuzz_}"
 
 status=0
+TIMEFORMAT="%0U s user + %0S s system CPU"
 for target in "${targets[@]}"; do
     work=build/fuzz/work/$target findings=build/fuzz/findings/$target log=build/fuzz/logs/$target.log
     mkdir -p "$work" "$findings" "$(dirname "$log")"
     inputs=(fuzz/corpus/"$target")
     [ -d fuzz/regressions/"$target" ] && inputs+=(fuzz/regressions/"$target")
-    if ! build/fuzz/fuzz/fuzz_"$target" "${limit[@]}" -print_final_stats=1 -timeout=10 -max_len=2048 \
-        -artifact_prefix="$findings/" "$work" "${inputs[@]}" >"$log" 2>&1; then
+    # The fuzzer's CPU seconds (user and system) next to its wall-clock rate: on a loaded
+    # machine the two differ widely.
+    if ! cpu=$( { time build/fuzz/fuzz/fuzz_"$target" "${limit[@]}" -print_final_stats=1 \
+        -timeout=10 -max_len=2048 -artifact_prefix="$findings/" "$work" "${inputs[@]}" \
+        >"$log" 2>&1; } 2>&1 ); then
         status=1
         echo "$target: FINDING, see $log and $findings" >&2
     fi
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
     coverage=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -1)
-    echo "$target: ${runs:-?} executions, ${rate:-?}/s, $coverage"
+    echo "$target: ${runs:-?} executions, ${rate:-?}/s, ${cpu:-? CPU}, $coverage"
 done
 exit $status
