@@ -7,8 +7,11 @@
 // Framed families get one answer record per request: status byte, data length (one byte, or
 // two when the first has its top bit set: 15 bits), data. The harness wraps it into a frame
 // with the request's sequence number and a correct CRC, so the bytes reach the layers above
-// the framing. The framing family gets raw bytes instead (see RawTransport). An input that
-// runs out leaves the reader silent: every later request goes unanswered.
+// the framing. The framing family gets raw bytes instead: its first input byte chooses a
+// serial-like line (even) or a USB HID reader (odd); each answer on the line is a length in the
+// record encoding and that many bytes, on USB a report count and each report as a length (at
+// most 33) and its bytes. An input that runs out leaves the reader silent: every later request
+// goes unanswered.
 //
 // Every caller buffer an operation hands to an export sits between guard bytes that are
 // checked when the export returns; a changed guard aborts with the operation's name.
@@ -125,7 +128,7 @@ struct Scenario {
 // How the reader's answers reach the session.
 enum class Transport {
     kFramed,   // answer records wrapped into correct frames, over a serial-like line
-    kRawLine,  // raw bytes on a serial-like line (the first input byte chooses line or USB)
+    kRawLine,  // raw answer bytes, on a serial-like line or in USB HID reports
 };
 
 struct Family {
