@@ -107,7 +107,7 @@ class ReaderFaultTest : public ::testing::TestWithParam<FaultCase> {
             GetParam().transport == Transport::kTcp ? INTERFACE_TCP : INTERFACE_RS232;
         const int32_t r = ConnectReaderEx(session, interface, name.c_str(), 0, 0);
         if (r == KESTREL_OK) Interface_SetTimeOuts(session, kTimeOutMs, nullptr);
-        name_ = name;
+        readerName = name;
         return r;
     }
     void StopReader() {
@@ -156,7 +156,7 @@ class ReaderFaultTest : public ::testing::TestWithParam<FaultCase> {
     std::unique_ptr<sim::TcpServer> tcp;
     std::unique_ptr<sim::PtyServer> pty;
     KestrelSession* session = nullptr;
-    std::string name_;
+    std::string readerName;
 };
 
 TEST_P(ReaderFaultTest, CallFailsInTimeNextFailsCleanlyReconnectWorks) {
@@ -194,7 +194,7 @@ TEST_P(ReaderFaultTest, CallFailsInTimeNextFailsCleanlyReconnectWorks) {
     if (c.fault == Fault::kStall) {
         // Connecting again as the reader comes back: its late answers arrive meanwhile.
         std::this_thread::sleep_until(start + stall);
-        ASSERT_EQ(Connect(name_), KESTREL_OK);
+        ASSERT_EQ(Connect(readerName), KESTREL_OK);
     } else {
         ASSERT_EQ(StartReader(), KESTREL_OK);
     }
