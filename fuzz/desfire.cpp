@@ -150,7 +150,8 @@ const Family kDesfire = {
              const int32_t mode = Mode(c);
              return DF_GetValue(c.session, file, mode, c.Out<uint32_t>(), sessionKey);
          }},
-        // A count of 0 trusts the card with the buffer's size: only counts from 1 on.
+        // A count of 0 trusts the card with the buffer's size: only counts from 1 on here;
+        // DF_ReadRecordsEx below takes every count with a capacity.
         {"DF_ReadRecords",
          [](Call& c) {
              const uint8_t file = c.Byte();
@@ -161,6 +162,19 @@ const Family kDesfire = {
              const int32_t r = DF_ReadRecords(c.session, file, mode, offset, counted,
                                               c.Out(count * recordSize), recordSize, sessionKey);
              if (r == KESTREL_OK) c.Fits(*counted, count);
+             return r;
+         }},
+        {"DF_ReadRecordsEx",
+         [](Call& c) {
+             const uint8_t file = c.Byte();
+             const int32_t mode = Mode(c);
+             const uint8_t offset = c.Byte(), count = c.Pick(9), recordSize = c.Byte();
+             const uint16_t capacity = c.U16() % 1024;
+             uint32_t* counted = c.In<uint32_t>(count);
+             uint32_t* length = c.In<uint32_t>(capacity);
+             const int32_t r = DF_ReadRecordsEx(c.session, file, mode, offset, counted,
+                                                c.Out(capacity), length, recordSize, sessionKey);
+             if (r == KESTREL_OK) c.Fits(*length, capacity);
              return r;
          }},
     },
@@ -225,7 +239,14 @@ const Family kDesfire = {
           {"DF_GetValue", {2, 2}},
           {"DF_GetFileIDs"},
           {"DF_ReadRecords", {3, 0, 0, 0, 16}},
-          {"DF_SendNativeCMDEx", {0, 1, 1, 0x6F}}}},
+          {"DF_ReadRecordsEx", {3, 0, 0, 0, 16, 64, 0}}}},
+        // Raw native commands: GetVersion frame by frame, the application list collected.
+        {{"desfire:04112233445566"},
+         {{"DF_Connect"}, {"DF_CreateApp", {1, 0, 0, 0x0F, 2}}, {"RfReset", {25, 0}}},
+         {{"DF_Connect"},
+          {"DF_SendNativeCMD", {64, 0, 1, 0x60}},
+          {"DF_SendNativeCMD", {64, 0, 1, 0xAF}},
+          {"DF_SendNativeCMDEx", {0, 1, 1, 0x6A}}}},
     },
     Transport::kFramed,
     0,

@@ -68,7 +68,11 @@ class Call {
     KestrelSession* const session;
 
     uint8_t Byte() { return arguments_.Byte(); }
-    uint16_t U16() { return static_cast<uint16_t>(Byte() | Byte() << 8); }
+    // Low byte first (two statements: the order of the reads must not be the compiler's).
+    uint16_t U16() {
+        const uint8_t low = Byte();
+        return static_cast<uint16_t>(low | Byte() << 8);
+    }
     // An argument in 0..limit-1.
     uint8_t Pick(uint8_t limit) { return Byte() % limit; }
     // A length byte (modulo limit), then that many bytes.
