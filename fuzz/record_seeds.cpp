@@ -14,10 +14,10 @@
 #include "comm/usb_hid_interface.h"
 #include "desfire/random.h"
 #include "harness.h"
-#include "kestrel_sim/card.h"
-#include "kestrel_sim/firmware.h"
-#include "kestrel_sim/in_process_link.h"
-#include "kestrel_sim/virtual_reader.h"
+#include "kestrel_sim/reader/card_catalog.h"
+#include "kestrel_sim/reader/firmware.h"
+#include "kestrel_sim/reader/virtual_reader.h"
+#include "kestrel_sim/transports/in_process_link.h"
 #include "support/sim_comm_interface.h"
 
 namespace kestrel::fuzz {

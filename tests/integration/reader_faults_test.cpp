@@ -12,11 +12,11 @@
 
 #include "KestrelAPI.h"
 #include "desfire/context.h"
-#include "kestrel_sim/card.h"
-#include "kestrel_sim/desfire.h"
-#include "kestrel_sim/pty_server.h"
-#include "kestrel_sim/tcp_server.h"
-#include "kestrel_sim/virtual_reader.h"
+#include "kestrel_sim/cards/desfire/desfire_card.h"
+#include "kestrel_sim/reader/card_catalog.h"
+#include "kestrel_sim/reader/virtual_reader.h"
+#include "kestrel_sim/transports/pty_server.h"
+#include "kestrel_sim/transports/tcp_server.h"
 #include "reader/iso14443_4.h"
 #include "support/frames.h"
 
@@ -170,13 +170,14 @@ TEST_P(ReaderFaultTest, CallFailsInTimeNextFailsCleanlyReconnectWorks) {
     reader.SplitNextAnswer(2, static_cast<uint32_t>(stall.count()));
     reader.DeferFaults(c.answer);
     const uint64_t before = reader.RequestsServed();
-    const Clock::time_point start = Clock::now();
 
     auto transfer = std::async(std::launch::async, [this] { return RunTransfer(); });
+    // The moment the reader starts the cut answer (to within a millisecond).
+    while (reader.RequestsServed() <= before + c.answer &&
+           transfer.wait_for(milliseconds(1)) != std::future_status::ready) {
+    }
+    const Clock::time_point cut = Clock::now();
     if (c.fault == Fault::kVanish) {
-        while (reader.RequestsServed() <= before + c.answer &&
-               transfer.wait_for(milliseconds(1)) != std::future_status::ready) {
-        }
         std::this_thread::sleep_for(milliseconds(50));
         StopReader();
     }
@@ -193,7 +194,7 @@ TEST_P(ReaderFaultTest, CallFailsInTimeNextFailsCleanlyReconnectWorks) {
 
     if (c.fault == Fault::kStall) {
         // Connecting again as the reader comes back: its late answers arrive meanwhile.
-        std::this_thread::sleep_until(start + stall);
+        std::this_thread::sleep_until(cut + stall);
         ASSERT_EQ(Connect(readerName), KESTREL_OK);
     } else {
         ASSERT_EQ(StartReader(), KESTREL_OK);

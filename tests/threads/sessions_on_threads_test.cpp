@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "KestrelAPI.h"
-#include "kestrel_sim/card.h"
-#include "kestrel_sim/tcp_server.h"
-#include "kestrel_sim/virtual_reader.h"
+#include "kestrel_sim/reader/card_catalog.h"
+#include "kestrel_sim/reader/virtual_reader.h"
+#include "kestrel_sim/transports/tcp_server.h"
 
 namespace {
 
