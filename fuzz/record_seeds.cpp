@@ -4,6 +4,7 @@
 // frame log shows for it, encoded as harness.h describes. Raw-line families get each seed twice:
 // as line bytes and as USB reports.
 //   fuzz_record_seeds FOLDER    writes FOLDER/<family>/seed-<n> (and usb-seed-<n>)
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include "comm/usb_hid_interface.h"
 #include "desfire/random.h"
 #include "harness.h"
+#include "kestrel_sim/cards/desfire/desfire_card.h"
 #include "kestrel_sim/reader/card_catalog.h"
 #include "kestrel_sim/reader/firmware.h"
 #include "kestrel_sim/reader/virtual_reader.h"
@@ -82,7 +84,12 @@ std::vector<Bytes> Record(const Family& family, const Scenario& scenario) {
     std::mt19937 random(1);
     for (const std::string& text : scenario.cards) {
         std::string error;
-        if (!reader.AddCard(sim::ParseCard(text, random, &error), &error)) throw Failure{error};
+        std::unique_ptr<sim::Card> card = sim::ParseCard(text, random, &error);
+        // A fixed card random number too, so that recording again gives the same seeds.
+        if (auto* desfire = dynamic_cast<sim::DesfireCard*>(card.get())) {
+            desfire->SetFixedRndB(std::array<uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8});
+        }
+        if (!reader.AddCard(std::move(card), &error)) throw Failure{error};
     }
     {
         Session setup(reader, family);
