@@ -56,10 +56,6 @@ class Line : public comm::CommInterface {
         *read = n;
         return KESTREL_OK;
     }
-    Result SetBaudRate(uint32_t) override { return KESTREL_OK; }
-    Result SetPort(int16_t) override { return KESTREL_OK; }
-    int16_t GetPort() const override { return 0; }
-
   private:
     Input& input_;
     const bool raw_;

@@ -11,13 +11,13 @@
 #include <thread>
 
 #include "KestrelAPI.h"
-#include "desfire/context.h"
+#include "desfire/exchange.h"
+#include "iso14443_4/tcl_protocol.h"
 #include "kestrel_sim/cards/desfire/desfire_card.h"
 #include "kestrel_sim/reader/card_catalog.h"
 #include "kestrel_sim/reader/virtual_reader.h"
 #include "kestrel_sim/transports/pty_server.h"
 #include "kestrel_sim/transports/tcp_server.h"
-#include "reader/iso14443_4.h"
 #include "support/frames.h"
 
 namespace kestrel::test {
@@ -59,7 +59,7 @@ Bytes FileData() {
 // and retries a failed block once, after a pause.
 milliseconds Bound(Transfer transfer) {
     if (transfer == Transfer::kMifareDump) return milliseconds(kTimeOutMs) + kMargin;
-    return milliseconds(2 * desfire::kDefaultTimeOutMs + reader::kRetryPauseMs) + kMargin;
+    return milliseconds(2 * desfire::kCardTimeOutMs + iso14443_4::kRetryPauseMs) + kMargin;
 }
 
 class ReaderFaultTest : public ::testing::TestWithParam<FaultCase> {
