@@ -1,6 +1,7 @@
-// Exported functions: MIFARE Classic sector data, whole sectors and trailers, in the plain,
-// Auth and Single forms. The Auth forms check the sector number before the session: their
-// first step is the sector's authentication.
+// Exported functions: MIFARE Classic sector geometry (pure computations: no session, no card),
+// then sector data, whole sectors and trailers, in the plain, Auth and Single forms. The Auth
+// forms check the sector number before the session: their first step is the sector's
+// authentication.
 #include "api/argument_guard.h"
 #include "api/mifare_styles.h"
 #include "mifare/geometry.h"
@@ -13,8 +14,28 @@ using kestrel::api::Single;
 using kestrel::api::WithReader;
 using kestrel::api::WithReaderAfter;
 using kestrel::reader::StandardReader;
+using mf::SectorField;
 using mf::SplitTrailer;
 using mf::TrailerParts;
+
+// Sector geometry.
+
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorFirstBlock(uint8_t sector, uint8_t* firstBlock) {
+    return mf::GetSectorField(sector, SectorField::kFirstBlock, firstBlock);
+}
+
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorBlocksCount(uint8_t sector, uint8_t* count) {
+    return mf::GetSectorField(sector, SectorField::kBlockCount, count);
+}
+
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorDataSize(uint8_t sector, uint8_t* size) {
+    return mf::GetSectorField(sector, SectorField::kDataSize, size);
+}
+
+KESTREL_EXPORT int32_t KESTREL_CALL MifC_GetSectorTrailerBlock(uint8_t sector,
+                                                               uint8_t* trailerBlock) {
+    return mf::GetSectorField(sector, SectorField::kTrailerBlock, trailerBlock);
+}
 
 // Sector data.
 
