@@ -12,6 +12,16 @@ using kestrel::desfire::DesfireCard;
 
 namespace df = kestrel::desfire;
 
+namespace {
+
+// The caller's communication mode as the DESFire layer's type. A number that names no mode
+// keeps its value, and the DESFire layer refuses it.
+df::CommMode Mode(int32_t commMode) {
+    return static_cast<df::CommMode>(commMode);
+}
+
+}  // namespace
+
 KESTREL_EXPORT int32_t KESTREL_CALL DF_GetVersion(KestrelSession* session, uint8_t* buffer,
                                                   uint16_t* length) {
     return WithDesfire(
@@ -150,8 +160,8 @@ KESTREL_EXPORT int32_t KESTREL_CALL DF_WriteData(KestrelSession* session, uint8_
                                                  int32_t commMode, int32_t offset, uint32_t length,
                                                  const uint8_t* data, const uint8_t* sessionKey) {
     return WithDesfire(session, [&](const DesfireCard& card) {
-        return df::WriteChunked(card, df::kCmdWriteData, fileNo, commMode, offset, length, data,
-                                sessionKey);
+        return df::WriteChunked(card, df::kCmdWriteData, fileNo, Mode(commMode), offset, length,
+                                data, sessionKey);
     });
 }
 
@@ -160,8 +170,8 @@ KESTREL_EXPORT int32_t KESTREL_CALL DF_WriteRecord(KestrelSession* session, uint
                                                    uint32_t length, const uint8_t* data,
                                                    const uint8_t* sessionKey) {
     return WithDesfire(session, [&](const DesfireCard& card) {
-        return df::WriteChunked(card, df::kCmdWriteRecord, fileNo, commMode, offset, length, data,
-                                sessionKey);
+        return df::WriteChunked(card, df::kCmdWriteRecord, fileNo, Mode(commMode), offset, length,
+                                data, sessionKey);
     });
 }
 
@@ -169,7 +179,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL DF_ReadData(KestrelSession* session, uint8_t
                                                 int32_t commMode, int32_t offset, uint32_t* length,
                                                 uint8_t* buffer, const uint8_t* sessionKey) {
     return WithDesfire(session, [&](const DesfireCard& card) {
-        return df::ReadData(card, fileNo, commMode, offset, length, buffer, sessionKey);
+        return df::ReadData(card, fileNo, Mode(commMode), offset, length, buffer, sessionKey);
     });
 }
 
@@ -177,7 +187,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL DF_GetValue(KestrelSession* session, uint8_t
                                                 int32_t commMode, uint32_t* value,
                                                 const uint8_t* sessionKey) {
     return WithDesfire(session, [&](const DesfireCard& card) {
-        return df::GetValue(card, fileNo, commMode, value, sessionKey);
+        return df::GetValue(card, fileNo, Mode(commMode), value, sessionKey);
     });
 }
 
@@ -185,7 +195,7 @@ KESTREL_EXPORT int32_t KESTREL_CALL DF_ChangeValue(KestrelSession* session, uint
                                                    int32_t commMode, int32_t amount,
                                                    uint8_t operation, const uint8_t* sessionKey) {
     return WithDesfire(session, [&](const DesfireCard& card) {
-        return df::ChangeValue(card, fileNo, commMode, amount, operation, sessionKey);
+        return df::ChangeValue(card, fileNo, Mode(commMode), amount, operation, sessionKey);
     });
 }
 
@@ -213,8 +223,8 @@ KESTREL_EXPORT int32_t KESTREL_CALL DF_ReadRecords(KestrelSession* session, uint
                                                    uint32_t recordSize, const uint8_t* sessionKey) {
     return WithDesfire(session, [&](const DesfireCard& card) {
         // No capacity: the buffer must hold whatever the card sends.
-        return df::ReadRecords(card, fileNo, commMode, offset, count, buffer, nullptr, recordSize,
-                               sessionKey);
+        return df::ReadRecords(card, fileNo, Mode(commMode), offset, count, buffer, nullptr,
+                               recordSize, sessionKey);
     });
 }
 
@@ -225,8 +235,8 @@ KESTREL_EXPORT int32_t KESTREL_CALL DF_ReadRecordsEx(KestrelSession* session, ui
                                                      const uint8_t* sessionKey) {
     return WithDesfire(session, [&](const DesfireCard& card) {
         if (length == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
-        return df::ReadRecords(card, fileNo, commMode, offset, count, buffer, length, recordSize,
-                               sessionKey);
+        return df::ReadRecords(card, fileNo, Mode(commMode), offset, count, buffer, length,
+                               recordSize, sessionKey);
     });
 }
 

@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "common/trace.h"
 #include "platform/hid_device.h"
+#include "platform/system_message.h"
 
 #ifndef READER_VENDOR_ID
 #error "READER_VENDOR_ID must be defined by the build (the USB vendor id of the readers)"
@@ -26,6 +29,14 @@ constexpr size_t kLengthLow = 1 + 3;
 constexpr size_t kLengthHigh = 1 + 4;
 // A block frame is its data plus 5 header bytes and 2 CRC bytes.
 constexpr uint32_t kFrameOverhead = 7;
+
+// What went wrong with a report transfer, for the trace.
+std::string ReportFailure(platform::HidIo io, uint32_t timeOutMs) {
+    if (io == platform::HidIo::kTimedOut) {
+        return "timed out after " + std::to_string(timeOutMs) + " ms";
+    }
+    return "failed (I/O error or device gone)";
+}
 
 }  // namespace
 
@@ -57,6 +68,7 @@ Result UsbHidInterface::Search(bool open, uint32_t* count) {
         if (open && matches == deviceIndex_) {
             int error = 0;
             device_ = backend_->Open(device.path, &error);
+            if (!device_) platform::TraceSystemError("HID open of", device.path.c_str(), error);
             return device_ ? KESTREL_OK : error;
         }
         ++matches;
@@ -95,7 +107,9 @@ Result UsbHidInterface::WriteReport(const uint8_t* report, uint32_t length, uint
                                     uint32_t timeOutMs) {
     if (count != nullptr) *count = 0;
     if (!device_ || report == nullptr) return KESTREL_ERR_RS232_WRITE;
-    if (device_->WriteReport(report, length, timeOutMs) != platform::HidIo::kOk) {
+    if (const platform::HidIo io = device_->WriteReport(report, length, timeOutMs);
+        io != platform::HidIo::kOk) {
+        KESTREL_TRACE("comm", "HID output report %s", ReportFailure(io, timeOutMs).c_str());
         return KESTREL_ERR_RS232_WRITE;
     }
     if (count != nullptr) *count = length;
@@ -107,7 +121,10 @@ Result UsbHidInterface::ReadReport(uint8_t* report, uint32_t length, uint32_t* c
     if (count != nullptr) *count = 0;
     if (!device_ || report == nullptr) return KESTREL_ERR_RS232_READ;
     size_t got = 0;
-    if (device_->ReadReport(report, length, &got, timeOutMs) != platform::HidIo::kOk || got == 0) {
+    const platform::HidIo io = device_->ReadReport(report, length, &got, timeOutMs);
+    if (io != platform::HidIo::kOk || got == 0) {
+        KESTREL_TRACE("comm", "HID input report %s",
+                      io == platform::HidIo::kOk ? "empty" : ReportFailure(io, timeOutMs).c_str());
         return KESTREL_ERR_RS232_READ;
     }
     if (count != nullptr) *count = static_cast<uint32_t>(got);

@@ -12,8 +12,10 @@
 #include <openssl/crypto.h>
 #include <openssl/des.h>
 
+#include <algorithm>
 #include <cstring>
 
+#include "common/trace.h"
 #include "desfire/secret.h"
 
 #if defined(OPENSSL_NO_DEPRECATED_3_0)
@@ -120,6 +122,17 @@ void Crc16Iso14443(int type, const uint8_t* data, size_t length, uint8_t* first,
     *second = static_cast<uint8_t>(crc >> 8);
 }
 
+namespace {
+
+// Whether the CRC_A of the first `dataLength` plain bytes follows them.
+bool CrcFollows(const uint8_t* plain, size_t dataLength) {
+    uint8_t crc[kCrcLength];
+    Crc16Iso14443(kCrcA, plain, dataLength, &crc[0], &crc[1]);
+    return crc[0] == plain[dataLength] && crc[1] == plain[dataLength + 1];
+}
+
+}  // namespace
+
 size_t MacPaddedLength(size_t length) {
     return (length + kMacMinimumPadding + kBlockSize - 1) / kBlockSize * kBlockSize;
 }
@@ -131,7 +144,7 @@ void DfComputeMac(const uint8_t* data, size_t length, uint8_t* mac, const uint8_
     std::memcpy(mac, padded.data() + padded.size() - kBlockSize, kMacLength);
 }
 
-Result DfProtectData(int mode, const uint8_t* data, size_t length, std::vector<uint8_t>& out,
+Result DfProtectData(CommMode mode, const uint8_t* data, size_t length, std::vector<uint8_t>& out,
                      const uint8_t* key) {
     if (key == nullptr) return KESTREL_ERR_DF_NO_SESSION_KEY;
     if (mode == kCommMaced) {
@@ -155,28 +168,40 @@ Result DfProtectData(int mode, const uint8_t* data, size_t length, std::vector<u
     return KESTREL_ERR_DF_BAD_COMMUNICATION_SETTINGS;
 }
 
-Result DfUnprotectData(int mode, uint8_t* buffer, size_t* length, size_t expectedLength,
+Result DfUnprotectData(CommMode mode, uint8_t* buffer, size_t* length, size_t expectedLength,
                        const uint8_t* key) {
     if (key == nullptr) return KESTREL_ERR_DF_NO_SESSION_KEY;
     if (mode == kCommMaced) {
-        if (*length < kMacLength) return KESTREL_ERR_DF_BAD_MAC;
+        if (*length < kMacLength) {
+            KESTREL_TRACE("desfire", "MACed answer of %u bytes is shorter than its MAC",
+                          static_cast<unsigned>(*length));
+            return KESTREL_ERR_DF_BAD_MAC;
+        }
         const size_t dataLength = *length - kMacLength;
         uint8_t mac[kMacLength];
         DfComputeMac(buffer, dataLength, mac, key);
-        if (CRYPTO_memcmp(mac, buffer + dataLength, kMacLength) != 0) return KESTREL_ERR_DF_BAD_MAC;
+        if (CRYPTO_memcmp(mac, buffer + dataLength, kMacLength) != 0) {
+            KESTREL_TRACE("desfire", "MAC mismatch over %u data bytes",
+                          static_cast<unsigned>(dataLength));
+            return KESTREL_ERR_DF_BAD_MAC;
+        }
         *length = dataLength;
         return KESTREL_OK;
     }
     if (mode == kCommEnciphered) {
         const size_t whole = *length / kBlockSize * kBlockSize;
         if (expectedLength > whole || whole - expectedLength < kCrcLength) {
+            KESTREL_TRACE(
+                "desfire",
+                "enciphered answer of %u bytes has no room for %u data bytes and their CRC",
+                static_cast<unsigned>(*length), static_cast<unsigned>(expectedLength));
             return KESTREL_ERR_DF_BAD_CRC;
         }
         SecretBuffer plain(whole);
         DfReceiveDecipher(key, buffer, plain.data(), whole);
-        uint8_t crc[kCrcLength];
-        Crc16Iso14443(kCrcA, plain.data(), expectedLength, &crc[0], &crc[1]);
-        if (crc[0] != plain.data()[expectedLength] || crc[1] != plain.data()[expectedLength + 1]) {
+        if (!CrcFollows(plain.data(), expectedLength)) {
+            KESTREL_TRACE("desfire", "CRC mismatch in the deciphered answer after %u data bytes",
+                          static_cast<unsigned>(expectedLength));
             return KESTREL_ERR_DF_BAD_CRC;
         }
         if (expectedLength > 0) std::memcpy(buffer, plain.data(), expectedLength);
@@ -184,6 +209,39 @@ Result DfUnprotectData(int mode, uint8_t* buffer, size_t* length, size_t expecte
         return KESTREL_OK;
     }
     return KESTREL_ERR_DF_BAD_COMMUNICATION_SETTINGS;
+}
+
+Result DfUnprotectSearch(uint8_t* buffer, size_t* length, size_t unit, const uint8_t* key) {
+    if (key == nullptr) return KESTREL_ERR_DF_NO_SESSION_KEY;
+    const size_t received = *length;
+    if (received < kBlockSize || received % kBlockSize != 0) {
+        KESTREL_TRACE("desfire", "enciphered answer of %u bytes is not whole blocks",
+                      static_cast<unsigned>(received));
+        return KESTREL_ERR_DF_BAD_CRC;
+    }
+    // The candidates are the multiples n of the unit whose CRC and zero padding make up the
+    // received length: received - 10 < n <= received - 2. The search runs from the smallest:
+    // data followed by its CRC has a CRC residue of zero, so its CRC stays zero over the zero
+    // padding, and every longer candidate that still has two zero bytes after it would check
+    // as well. A candidate also needs zeros in all its padding bytes.
+    SecretBuffer plain(received);
+    DfReceiveDecipher(key, buffer, plain.data(), received);
+    const size_t lowest =
+        received > kCrcLength + kBlockSize - 1 ? received - kCrcLength - kBlockSize + 1 : 0;
+    for (size_t n = (lowest + unit - 1) / unit * unit; n + kCrcLength <= received; n += unit) {
+        const uint8_t* padding = plain.data() + n + kCrcLength;
+        const uint8_t* end = plain.data() + received;
+        if (!CrcFollows(plain.data(), n) ||
+            !std::all_of(padding, end, [](uint8_t b) { return b == 0; })) {
+            continue;
+        }
+        if (n > 0) std::memcpy(buffer, plain.data(), n);
+        *length = n;
+        return KESTREL_OK;
+    }
+    KESTREL_TRACE("desfire", "no data length of the enciphered answer of %u bytes has a CRC",
+                  static_cast<unsigned>(received));
+    return KESTREL_ERR_DF_BAD_CRC;
 }
 
 }  // namespace kestrel::desfire

@@ -70,7 +70,7 @@ void DfComputeMac(const uint8_t* data, size_t length, uint8_t* mac, const uint8_
 //                    8 (none when length + 2 already is one), in the send mode under `key`
 // KESTREL_ERR_DF_NO_SESSION_KEY for a null key, then KESTREL_ERR_DF_BAD_COMMUNICATION_SETTINGS
 // for any other mode (kCommPlain included: plain data needs no call); `out` is then untouched.
-Result DfProtectData(int mode, const uint8_t* data, size_t length, std::vector<uint8_t>& out,
+Result DfProtectData(CommMode mode, const uint8_t* data, size_t length, std::vector<uint8_t>& out,
                      const uint8_t* key);
 
 // Data received in a protected mode, checked in place. *length: the received length in, the
@@ -85,7 +85,15 @@ Result DfProtectData(int mode, const uint8_t* data, size_t length, std::vector<u
 //                    to a multiple of 8): nothing past the received bytes is read.
 // KESTREL_ERR_DF_NO_SESSION_KEY for a null key, KESTREL_ERR_DF_BAD_COMMUNICATION_SETTINGS for
 // any other mode. On every failure the buffer and *length stay as received.
-Result DfUnprotectData(int mode, uint8_t* buffer, size_t* length, size_t expectedLength,
+Result DfUnprotectData(CommMode mode, uint8_t* buffer, size_t* length, size_t expectedLength,
                        const uint8_t* key);
+
+// Data received enciphered whose length the card does not tell, only that it is a multiple of
+// `unit` (not 0): the received bytes, whole blocks, are deciphered once, and the data length is
+// the shortest multiple of `unit` after which its CRC_A and zero padding make up the received
+// length exactly. The plain bytes are then copied over the start of the buffer and *length is
+// that data length. Else KESTREL_ERR_DF_BAD_CRC (also for a received length that is not whole
+// blocks), the buffer and *length as received; KESTREL_ERR_DF_NO_SESSION_KEY for a null key.
+Result DfUnprotectSearch(uint8_t* buffer, size_t* length, size_t unit, const uint8_t* key);
 
 }  // namespace kestrel::desfire

@@ -7,14 +7,13 @@
 #include <vector>
 
 #include "desfire/crypto.h"
-#include "desfire/secret.h"
 #include "desfire/wire.h"
 
 namespace kestrel::desfire {
 namespace {
 
 // The key and mode of a protected transfer, checked before anything is sent.
-Result CheckProtection(int mode, const uint8_t* key) {
+Result CheckProtection(CommMode mode, const uint8_t* key) {
     if (mode == kCommPlain) return KESTREL_OK;
     if (key == nullptr) return KESTREL_ERR_DF_NO_SESSION_KEY;
     if (mode != kCommMaced && mode != kCommEnciphered) {
@@ -24,13 +23,13 @@ Result CheckProtection(int mode, const uint8_t* key) {
 }
 
 // The failure of a protected answer that cannot be checked.
-Result ProtectionFailure(int mode) {
+Result ProtectionFailure(CommMode mode) {
     return mode == kCommMaced ? KESTREL_ERR_DF_BAD_MAC : KESTREL_ERR_DF_BAD_CRC;
 }
 
 // What carries `length` data bytes to the card in `mode`: the data itself, or its protected
 // form (DfProtectData: the key, then the mode checked).
-Result MakePayload(int mode, const uint8_t* data, size_t length, const uint8_t* key,
+Result MakePayload(CommMode mode, const uint8_t* data, size_t length, const uint8_t* key,
                    std::vector<uint8_t>& payload) {
     if (mode != kCommPlain) return DfProtectData(mode, data, length, payload, key);
     payload.assign(data, data + length);
@@ -58,52 +57,20 @@ struct PlainLength {
 };
 
 Result FindEnciphered(ReadAnswer& answer, const PlainLength& rule, const uint8_t* key) {
-    const size_t received = answer.bytes.size();
-    size_t length = received;
-    if (rule.exact != 0) {
-        if (Result r =
-                DfUnprotectData(kCommEnciphered, answer.bytes.data(), &length, rule.exact, key);
-            r != KESTREL_OK) {
-            return r;
-        }
-        answer.dataLength = length;
-        return KESTREL_OK;
-    }
-    if (received < kBlockSize || received % kBlockSize != 0) return KESTREL_ERR_DF_BAD_CRC;
-    // The candidates are the multiples n of the unit whose CRC and zero padding make up the
-    // received length: received - 10 < n <= received - 2. The search runs from the smallest:
-    // data followed by its CRC has a CRC residue of zero, so its CRC stays zero over the zero
-    // padding, and every longer candidate that still has two zero bytes after it would check
-    // as well. A candidate also needs zeros in all its padding bytes.
-    SecretBuffer plain(received);
-    DfReceiveDecipher(key, answer.bytes.data(), plain.data(), received);
-    const size_t lowest =
-        received > kCrcLength + kBlockSize - 1 ? received - kCrcLength - kBlockSize + 1 : 0;
-    for (size_t n = (lowest + rule.unit - 1) / rule.unit * rule.unit; n + kCrcLength <= received;
-         n += rule.unit) {
-        uint8_t crc[kCrcLength];
-        Crc16Iso14443(kCrcA, plain.data(), n, &crc[0], &crc[1]);
-        const uint8_t* tail = plain.data() + n;
-        const uint8_t* end = plain.data() + received;
-        if (crc[0] != tail[0] || crc[1] != tail[1] ||
-            !std::all_of(tail + kCrcLength, end, [](uint8_t b) { return b == 0; })) {
-            continue;
-        }
-        // The length found, the data is taken out the one way every enciphered answer is.
-        if (Result r = DfUnprotectData(kCommEnciphered, answer.bytes.data(), &length, n, key);
-            r != KESTREL_OK) {
-            return r;
-        }
-        answer.dataLength = n;
-        return KESTREL_OK;
-    }
-    return KESTREL_ERR_DF_BAD_CRC;
+    size_t length = answer.bytes.size();
+    const Result r =
+        rule.exact != 0
+            ? DfUnprotectData(kCommEnciphered, answer.bytes.data(), &length, rule.exact, key)
+            : DfUnprotectSearch(answer.bytes.data(), &length, rule.unit, key);
+    if (r == KESTREL_OK) answer.dataLength = length;
+    return r;
 }
 
 // The read path: mode and key checked, the command sent, the whole answer collected and, in
 // modes 1 and 3, checked and reduced to its data.
 Result ReadProtected(const DesfireCard& card, const uint8_t* command, size_t commandLength,
-                     int mode, const uint8_t* key, const PlainLength& rule, ReadAnswer& answer) {
+                     CommMode mode, const uint8_t* key, const PlainLength& rule,
+                     ReadAnswer& answer) {
     if (Result r = CheckProtection(mode, key); r != KESTREL_OK) return r;
     if (Result r =
             DfExchangeAlloc(card, command, static_cast<uint16_t>(commandLength), answer.bytes);
@@ -135,7 +102,7 @@ constexpr size_t kFileRangeLength = 2 + 2 * kSizeLength;
 // How many continuation frames without payload a write sends before it gives up.
 constexpr int kMaxEmptyContinuations = 8;
 
-Result WriteChunked(const DesfireCard& card, uint8_t command, uint8_t fileNo, int mode,
+Result WriteChunked(const DesfireCard& card, uint8_t command, uint8_t fileNo, CommMode mode,
                     int32_t offset, uint32_t length, const uint8_t* data, const uint8_t* key) {
     if (Result r = CheckProtection(mode, key); r != KESTREL_OK) return r;
     if (data == nullptr && length > 0) return KESTREL_ERR_WRONG_PARAMETER;
@@ -170,8 +137,8 @@ Result WriteChunked(const DesfireCard& card, uint8_t command, uint8_t fileNo, in
     }
 }
 
-Result ReadData(const DesfireCard& card, uint8_t fileNo, int mode, int32_t offset, uint32_t* length,
-                uint8_t* buffer, const uint8_t* key) {
+Result ReadData(const DesfireCard& card, uint8_t fileNo, CommMode mode, int32_t offset,
+                uint32_t* length, uint8_t* buffer, const uint8_t* key) {
     if (length == nullptr || (buffer == nullptr && *length != 0)) {
         return KESTREL_ERR_WRONG_PARAMETER;
     }
@@ -192,7 +159,7 @@ Result ReadData(const DesfireCard& card, uint8_t fileNo, int mode, int32_t offse
     return KESTREL_OK;
 }
 
-Result GetValue(const DesfireCard& card, uint8_t fileNo, int mode, uint32_t* value,
+Result GetValue(const DesfireCard& card, uint8_t fileNo, CommMode mode, uint32_t* value,
                 const uint8_t* key) {
     if (value == nullptr) return KESTREL_ERR_WRONG_PARAMETER;
     const uint8_t command[2] = {kCmdGetValue, fileNo};
@@ -209,7 +176,7 @@ Result GetValue(const DesfireCard& card, uint8_t fileNo, int mode, uint32_t* val
     return KESTREL_OK;
 }
 
-Result ChangeValue(const DesfireCard& card, uint8_t fileNo, int mode, int32_t amount,
+Result ChangeValue(const DesfireCard& card, uint8_t fileNo, CommMode mode, int32_t amount,
                    uint8_t operation, const uint8_t* key) {
     uint8_t code;
     switch (operation) {
@@ -234,7 +201,7 @@ Result ChangeValue(const DesfireCard& card, uint8_t fileNo, int mode, int32_t am
     return SendCommand(card, command, 2 + payload.size());
 }
 
-Result ReadRecords(const DesfireCard& card, uint8_t fileNo, int mode, int32_t offset,
+Result ReadRecords(const DesfireCard& card, uint8_t fileNo, CommMode mode, int32_t offset,
                    uint32_t* count, uint8_t* buffer, uint32_t* length, uint32_t recordSize,
                    const uint8_t* key) {
     const bool room = length == nullptr || *length != 0;

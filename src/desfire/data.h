@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "common/result.h"
+#include "desfire/crypto.h"
 #include "desfire/exchange.h"
 
 namespace kestrel::desfire {
@@ -48,7 +49,7 @@ constexpr size_t kContinuationPayload = kWriteFrameLength - 1;
 // Before anything is sent: KESTREL_ERR_DF_NO_SESSION_KEY (mode not 0 and no key), then
 // KESTREL_ERR_DF_BAD_COMMUNICATION_SETTINGS (mode not 0, 1 or 3), KESTREL_ERR_WRONG_PARAMETER
 // for NULL data with a non-zero length.
-Result WriteChunked(const DesfireCard& card, uint8_t command, uint8_t fileNo, int mode,
+Result WriteChunked(const DesfireCard& card, uint8_t command, uint8_t fileNo, CommMode mode,
                     int32_t offset, uint32_t length, const uint8_t* data, const uint8_t* key);
 
 // Reads *length bytes at `offset` of a data file. The whole answer is collected, whatever its
@@ -58,17 +59,17 @@ Result WriteChunked(const DesfireCard& card, uint8_t command, uint8_t fileNo, in
 // go to `buffer` and *length receives the data length. A requested length of 0 reads the
 // whole file in mode 0 (nothing copied, the length reported) and fails in modes 1 and 3
 // (BAD_MAC / BAD_CRC) before anything is sent, as the protected length could not be checked.
-Result ReadData(const DesfireCard& card, uint8_t fileNo, int mode, int32_t offset, uint32_t* length,
-                uint8_t* buffer, const uint8_t* key);
+Result ReadData(const DesfireCard& card, uint8_t fileNo, CommMode mode, int32_t offset,
+                uint32_t* length, uint8_t* buffer, const uint8_t* key);
 
 // The value of a value file: data bytes 0-3, least significant first (in mode 0 the answer's
 // length is not checked; missing bytes count as zero).
-Result GetValue(const DesfireCard& card, uint8_t fileNo, int mode, uint32_t* value,
+Result GetValue(const DesfireCard& card, uint8_t fileNo, CommMode mode, uint32_t* value,
                 const uint8_t* key);
 
 // Credit, debit or limited credit of `amount` (4 bytes, protected as WriteChunked's data).
 // KESTREL_ERR_DF_BAD_OPERATION_ID for another operation, checked before the mode.
-Result ChangeValue(const DesfireCard& card, uint8_t fileNo, int mode, int32_t amount,
+Result ChangeValue(const DesfireCard& card, uint8_t fileNo, CommMode mode, int32_t amount,
                    uint8_t operation, const uint8_t* key);
 
 // Reads *count records (0: all) from record `offset` of a record file, of `recordSize` bytes
@@ -82,7 +83,7 @@ Result ChangeValue(const DesfireCard& card, uint8_t fileNo, int mode, int32_t am
 // KESTREL_ERR_READING_TOO_MUCH, with nothing written) and receives the data length; without it
 // the caller trusts the card to send no more than `buffer` holds. KESTREL_ERR_WRONG_PARAMETER
 // for a record size of 0, a NULL count, or a NULL buffer with room, before anything is sent.
-Result ReadRecords(const DesfireCard& card, uint8_t fileNo, int mode, int32_t offset,
+Result ReadRecords(const DesfireCard& card, uint8_t fileNo, CommMode mode, int32_t offset,
                    uint32_t* count, uint8_t* buffer, uint32_t* length, uint32_t recordSize,
                    const uint8_t* key);
 

@@ -1,5 +1,6 @@
 #include "link/block_framing_protocol.h"
 
+#include "common/trace.h"
 #include "link/crc16.h"
 
 namespace kestrel::link {
@@ -8,14 +9,23 @@ Result BlockFramingProtocol::ReadResponse(std::vector<uint8_t>& frame, uint32_t 
     frame.assign(kHeaderSize, 0);
     uint32_t got = 0;
     Result r = comm_.Read(frame.data(), kHeaderSize, &got, timeOutMs);
-    if (r != KESTREL_OK || got < kHeaderSize) return KESTREL_ERR_RS232_READ;
+    if (r != KESTREL_OK || got < kHeaderSize) {
+        KESTREL_TRACE("link", "answer header incomplete: %u of %u bytes (read result %d)",
+                      static_cast<unsigned>(got), static_cast<unsigned>(kHeaderSize),
+                      static_cast<int>(r));
+        return KESTREL_ERR_RS232_READ;
+    }
 
     const size_t dataLength = frame[3] | (frame[4] << 8);
     const uint32_t rest = static_cast<uint32_t>(dataLength + kCrcSize);
     frame.resize(kHeaderSize + rest);
     got = 0;
     r = comm_.Read(frame.data() + kHeaderSize, rest, &got, timeOutMs);
-    if (r != KESTREL_OK || got != rest) return KESTREL_ERR_RS232_READ;
+    if (r != KESTREL_OK || got != rest) {
+        KESTREL_TRACE("link", "answer incomplete: %u of %u bytes after the header (read result %d)",
+                      static_cast<unsigned>(got), static_cast<unsigned>(rest), static_cast<int>(r));
+        return KESTREL_ERR_RS232_READ;
+    }
     return KESTREL_OK;
 }
 
@@ -39,6 +49,7 @@ Result BlockFramingProtocol::Exchange(ReaderCommand& command, uint32_t timeOutMs
     // Without this, the answer to an earlier request that arrived after its time-out would be
     // taken for the answer to this one, and every later exchange would be one frame behind.
     if (outOfStep_) {
+        KESTREL_TRACE("link", "input purged: the previous exchange failed");
         comm_.Purge();
         outOfStep_ = false;
     }
@@ -62,8 +73,16 @@ Result BlockFramingProtocol::Exchange(ReaderCommand& command, uint32_t timeOutMs
 
     const size_t dataLength = frame.size() - kHeaderSize - kCrcSize;
     const uint16_t expected = Crc16Mcrf4xx(frame.data(), kHeaderSize + dataLength);
-    if (frame[kHeaderSize + dataLength] != (expected & 0xFF) ||
-        frame[kHeaderSize + dataLength + 1] != (expected >> 8) || frame[1] != requestSequence) {
+    const uint16_t received =
+        frame[kHeaderSize + dataLength] | (frame[kHeaderSize + dataLength + 1] << 8);
+    if (received != expected || frame[1] != requestSequence) {
+        if (received != expected) {
+            KESTREL_TRACE("link", "answer CRC mismatch: received %04X, computed %04X", received,
+                          expected);
+        } else {
+            KESTREL_TRACE("link", "answer sequence mismatch: received %02X, sent %02X", frame[1],
+                          requestSequence);
+        }
         outOfStep_ = true;
         return KESTREL_ERR_FRAME_CRC;
     }

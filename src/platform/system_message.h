@@ -11,4 +11,8 @@ namespace kestrel::platform {
 // the system has no text for `code`. Thread-safe.
 bool SystemMessage(int code, char* out, size_t capacity);
 
+// When the diagnostic trace is on (common/trace.h), writes one line from the platform layer:
+// `what` on `subject` failed, with OS error `code` and the system's text for it.
+void TraceSystemError(const char* what, const char* subject, int code);
+
 }  // namespace kestrel::platform

@@ -1,5 +1,7 @@
 #include "reader/reader_status.h"
 
+#include "common/trace.h"
+
 namespace kestrel::reader {
 namespace {
 
@@ -31,6 +33,8 @@ Result ReaderStatusResult(uint8_t status) {
     for (const auto& entry : kReaderStatusResults) {
         if (entry.status == static_cast<int8_t>(status)) return entry.result;
     }
+    KESTREL_TRACE("reader", "status byte %02X has no result of its own: %d", status,
+                  KESTREL_ERR_WRITE_FAILED);
     return KESTREL_ERR_WRITE_FAILED;
 }
 

@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "common/trace.h"
 #include "platform/deadline.h"
+#include "platform/system_message.h"
 
 namespace kestrel::platform {
 
@@ -196,14 +198,24 @@ SerialPort::OpenStatus SystemSerialPort::Open(const std::string& path, uint32_t 
     do {
         fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return OpenStatus::kCannotOpen;
+    if (fd < 0) {
+        TraceSystemError("serial open of", path.c_str(), errno);
+        return OpenStatus::kCannotOpen;
+    }
     impl_->fd = fd;
     // Later opens of the line fail as long as this one holds it; not every device supports it.
     impl_->exclusive = ioctl(fd, TIOCEXCL) == 0;
 
     speed_t speed;
     termios settings;
-    if (tcgetattr(fd, &impl_->savedSettings) != 0 || !SpeedForRate(baudRate, &speed)) {
+    if (tcgetattr(fd, &impl_->savedSettings) != 0) {
+        TraceSystemError("serial settings of", path.c_str(), errno);
+        impl_->Release();
+        return OpenStatus::kCannotConfigure;
+    }
+    if (!SpeedForRate(baudRate, &speed)) {
+        KESTREL_TRACE("platform", "serial line %s: no line speed for %u baud", path.c_str(),
+                      static_cast<unsigned>(baudRate));
         impl_->Release();
         return OpenStatus::kCannotConfigure;
     }
@@ -212,6 +224,7 @@ SerialPort::OpenStatus SystemSerialPort::Open(const std::string& path, uint32_t 
     MakeRaw(&settings);
     if (cfsetispeed(&settings, speed) != 0 || cfsetospeed(&settings, speed) != 0 ||
         tcsetattr(fd, TCSANOW, &settings) != 0) {
+        TraceSystemError("serial configuration of", path.c_str(), errno);
         Close();  // tcsetattr may have applied part of the settings
         return OpenStatus::kCannotConfigure;
     }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/system_message.h"
 #include "platform/win32/win32.h"
 
 namespace kestrel::platform {
@@ -45,7 +46,10 @@ SerialPort::OpenStatus SystemSerialPort::Open(const std::string& path, uint32_t 
     Close();
     win32::UniqueHandle handle = win32::AdoptFileHandle(CreateFileA(
         path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!handle) return OpenStatus::kCannotOpen;
+    if (!handle) {
+        TraceSystemError("serial open of", path.c_str(), static_cast<int>(GetLastError()));
+        return OpenStatus::kCannotOpen;
+    }
 
     // Generous time-outs until the first Read and Write set their own; a driver that refuses
     // them keeps its own, which the calls replace anyway.
@@ -57,6 +61,7 @@ SerialPort::OpenStatus SystemSerialPort::Open(const std::string& path, uint32_t 
     DCB state{};
     state.DCBlength = sizeof state;
     if (!GetCommState(handle.get(), &state)) {
+        TraceSystemError("serial settings of", path.c_str(), static_cast<int>(GetLastError()));
         if (impl_->timeOutsSaved) SetCommTimeouts(handle.get(), &impl_->savedTimeOuts);
         return OpenStatus::kCannotConfigure;
     }
@@ -69,6 +74,7 @@ SerialPort::OpenStatus SystemSerialPort::Open(const std::string& path, uint32_t 
     state.StopBits = ONESTOPBIT;
     Sleep(20);
     if (!SetCommState(handle.get(), &state)) {
+        TraceSystemError("serial configuration of", path.c_str(), static_cast<int>(GetLastError()));
         // The driver may have taken part of the settings before refusing the rest.
         SetCommState(handle.get(), &impl_->savedState);
         if (impl_->timeOutsSaved) SetCommTimeouts(handle.get(), &impl_->savedTimeOuts);

@@ -308,7 +308,8 @@ TEST(DfUnprotectData, EncipheredFailuresLeaveTheBufferAlone) {
 
 TEST(DfProtection, OtherModesAndMissingKey) {
     const Bytes data = Hex("01 02 03 04 05 06 07 08");
-    for (int mode : {0, 2, 4, -1, 0x103}) {
+    for (int number : {0, 2, 4, -1, 0x103}) {
+        const auto mode = static_cast<CommMode>(number);
         std::vector<uint8_t> out = {0x77};
         EXPECT_EQ(DfProtectData(mode, data.data(), data.size(), out, kTwoKey.data()),
                   KESTREL_ERR_DF_BAD_COMMUNICATION_SETTINGS)
@@ -323,7 +324,8 @@ TEST(DfProtection, OtherModesAndMissingKey) {
         EXPECT_EQ(buffer, data);
     }
     // A missing key is reported before the mode is looked at.
-    for (int mode : {1, 2, 3}) {
+    for (int number : {1, 2, 3}) {
+        const auto mode = static_cast<CommMode>(number);
         std::vector<uint8_t> out;
         EXPECT_EQ(DfProtectData(mode, data.data(), data.size(), out, nullptr),
                   KESTREL_ERR_DF_NO_SESSION_KEY);
