@@ -26,7 +26,12 @@ TEST(Trace, FailuresSayWhyOnlyWhenAsked) {
     ASSERT_EQ(trace::Enabled(), TraceRequested());
     test::Bytes badCrc = test::Frame(0, 0x00, {0x04});
     badCrc.back() ^= 0x01;
+    test::ScriptedComm comm;
+    comm.Answer(badCrc);
+    link::BlockFramingProtocol framing(comm);
+    link::ReaderCommand command;
     uint8_t macedAnswer[8] = {1, 2, 3, 4, 0, 0, 0, 0};
+    size_t macedLength = sizeof macedAnswer;
     const uint8_t key[desfire::kKeyLength] = {};
     const struct {
         const char* name;
@@ -34,22 +39,14 @@ TEST(Trace, FailuresSayWhyOnlyWhenAsked) {
         Result expected;
         const char* line;
     } cases[] = {
-        {"frame CRC",
-         [&] {
-             test::ScriptedComm comm;
-             comm.Answer(badCrc);
-             link::BlockFramingProtocol framing(comm);
-             link::ReaderCommand command;
-             command.SetCode(0x11);
-             return framing.Exchange(command, 100);
-         },
-         KESTREL_ERR_FRAME_CRC, "kestrel link: answer CRC mismatch: received "},
+        {"frame CRC", [&] { return framing.Exchange(command, 100); }, KESTREL_ERR_FRAME_CRC,
+         "kestrel link: answer CRC mismatch: received "},
         {"unknown status byte", [] { return reader::ReaderStatusResult(0x80); },
          KESTREL_ERR_WRITE_FAILED, "kestrel reader: status byte 80 has no result of its own"},
         {"DESFire MAC",
          [&] {
-             size_t length = sizeof macedAnswer;
-             return desfire::DfUnprotectData(desfire::kCommMaced, macedAnswer, &length, 0, key);
+             return desfire::DfUnprotectData(desfire::kCommMaced, macedAnswer, &macedLength, 0,
+                                             key);
          },
          KESTREL_ERR_DF_BAD_MAC, "kestrel desfire: MAC mismatch over 4 data bytes\n"},
     };
